@@ -1,0 +1,102 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class QSettings;
+
+// Temporary object-store credentials handed out by the console; always read
+// and written as one set.
+struct StsCredentials
+{
+    QString accessKeyId;
+    QString secretAccessKey;
+    QString sessionToken;
+    QString bucket;
+    QString bucketPath;
+    QString endpoint;
+};
+
+// Addresses the client talks to; compiled in, replaceable only by tests.
+struct ServiceBases
+{
+    QString api;      // http, no trailing slash
+    QString console;  // https with explicit port, no trailing slash
+    QString push;     // ws, ends with a slash
+    QString pay;      // https, path /pay
+    QString pages;    // agreement pages
+};
+
+// The fixed configuration, the settings file, the temporary object-store
+// credentials and the packet codec. One per process, never destroyed.
+// The backend operations are members too; they live with the transport.
+class Utils final : public QObject
+{
+public:
+    using PackDecodeFn = int (*)(const char *text, char **out);
+    using PackEncodeFn = int (*)(const char *bytes, int length, char **out);
+
+    static Utils *instance();
+
+    // Test seam: a Utils created after this call uses these addresses
+    // instead of the compiled-in ones. Call it before the first instance().
+    static void overrideServiceBases(const ServiceBases &bases);
+    static ServiceBases compiledServiceBases();
+
+    // Guards the six credentials and the console token of AppEvent.
+    static QMutex &credentialsMutex();
+
+    QString pushBaseUrl() const { return m_pushBaseUrl; }
+    QString channelCode() const { return m_channelCode; }
+    QString appKey() const { return m_appKey; }
+    QString payUrl() const { return m_payUrl; }
+    QString apiBaseUrl() const { return m_apiBaseUrl; }
+    QString consoleBaseUrl() const { return m_consoleBaseUrl; }
+    QString pagesBaseUrl() const { return m_pagesBaseUrl; }
+    QString phoneDownloadDir() const { return m_phoneDownloadDir; }
+    QString phoneRootDir() const { return m_phoneRootDir; }
+
+    QSettings *settings() const { return m_settings.get(); }
+    static QString settingsFilePath();
+
+    StsCredentials stsCredentials() const;
+    void setStsCredentials(const StsCredentials &credentials);
+    bool hasStsCredentials() const;
+
+    bool autoLogin();
+    void signOut();
+
+    // Backend operations; defined beside the HTTP transport (api/).
+    bool versionConfig();
+
+    bool loadCodecLibrary();
+    // Refers to the codec's own buffer without copying: use it before the
+    // next codec call.
+    QByteArray packEncode(const QString &text);
+    QString packDecode(const QString &text);
+
+private:
+    Utils();
+    ~Utils() override;
+    Q_DISABLE_COPY_MOVE(Utils)
+
+    void applyBases(const ServiceBases &bases);
+
+    PackDecodeFn m_packDecodeFn = nullptr;
+    PackEncodeFn m_packEncodeFn = nullptr;
+    std::unique_ptr<QSettings> m_settings;
+    QString m_pushBaseUrl;
+    QString m_consoleBaseUrl;
+    QString m_apiBaseUrl;
+    const QString m_channelCode = QStringLiteral("qelvane_pc_official");
+    const QString m_appKey = QStringLiteral("7a3f19c2e4b8d6051f9e2c7d4a6b8e01");
+    const QString m_phoneDownloadDir = QStringLiteral("/storage/emulated/0/Download");
+    const QString m_phoneRootDir = QStringLiteral("/storage/emulated/0");
+    QString m_payUrl;
+    QString m_pagesBaseUrl;
+    StsCredentials m_sts;
+};
