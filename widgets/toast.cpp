@@ -2,6 +2,8 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainterPath>
+#include <QRegion>
 #include <QTimerEvent>
 
 ToastDlg::ToastDlg()
@@ -27,6 +29,16 @@ void ToastDlg::setText(const QString &text)
 QString ToastDlg::text() const
 {
     return m_label->text();
+}
+
+void ToastDlg::resizeEvent(QResizeEvent *event)
+{
+    QDialog::resizeEvent(event);
+    // Without a compositor a top-level window cannot be see-through, so the
+    // rounded corners are cut out of the window itself.
+    QPainterPath path;
+    path.addRoundedRect(QRectF(rect()), 16, 16);
+    setMask(QRegion(path.toFillPolygon().toPolygon()));
 }
 
 Toast *Toast::instance()

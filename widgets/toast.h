@@ -16,6 +16,9 @@ public:
     void setText(const QString &text);
     QString text() const;
 
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
 private:
     QLabel *m_label = nullptr;
 };
