@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QHash>
+#include <QHostAddress>
+#include <QJsonObject>
+#include <QObject>
+
+#include <atomic>
+
+class QTcpServer;
+
+// The farm's state on its own thread; PhoneFarm forwards every call here.
+class FarmCore final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(FarmCore)
+
+public:
+    FarmCore();
+    ~FarmCore() override;
+
+    bool listen(const QHostAddress &address, quint16 port);
+    quint16 port() const { return m_port.load(); }
+    void addPhone(const QString &padCode, const QString &name);
+    void authorizeSession(const QString &sessionId, const QString &padCode, qint32 userId,
+                          int idleSeconds, const QString &clientType);
+    void reboot(const QString &padCode, bool wipe);
+    void kick(const QString &padCode);
+    QJsonObject phoneState(const QString &padCode) const;
+    void pushFile(const QString &padCode, const QString &path, const QByteArray &content);
+    void installApp(const QString &padCode, const QString &packageName, const QString &label);
+    void recordSession(const QString &sessionId, const QString &filePath);
+    void setBootMillis(int millis) { m_bootMillis = millis; }
+
+private:
+    QTcpServer *m_server = nullptr;
+    std::atomic<quint16> m_port{0};
+    QHash<QString, QString> m_phoneNames;
+    int m_bootMillis = 4000;
+};
