@@ -324,6 +324,7 @@ void TestResources::sheetKeepsItsMeaningWhenJoined()
     const QImage unstyled = renderWith(QString());
     qInstallMessageHandler(previous);
 
+    fromJoined.save(TestSupport::screenshotDir() + QStringLiteral("/resources-style-gallery.png"));
     QVERIFY2(parseWarnings.isEmpty(), qPrintable(parseWarnings.join(QLatin1Char('\n'))));
     QCOMPARE(fromJoined, fromRaw);
     QVERIFY(fromJoined != unstyled);
@@ -366,7 +367,8 @@ void TestResources::dialogButtons()
     QVERIFY(!near(image.pixelColor(topLeft), background, 2));
 }
 
-// ".btn" (stream panel actions) and ".btn-hover" (the card's enter button).
+// ".btn" (stream panel actions), ".btn-hover" (the card's enter button) and
+// the card frame classes.
 void TestResources::outlinedButtonClass()
 {
     qApp->setStyleSheet(loadJoinedSheet());
@@ -385,6 +387,14 @@ void TestResources::outlinedButtonClass()
     const QImage filled = enter.grab().toImage();
     QVERIFY(near(filled.pixelColor(4, 15), kConfirm));
     QCOMPARE(enter.palette().color(QPalette::ButtonText), QColor(Qt::white));
+
+    QWidget card;
+    card.resize(120, 200);
+    card.setProperty("class", QStringLiteral("phoneCard"));
+    QVERIFY(near(card.grab().toImage().pixelColor(0, 100), QColor(0xE3, 0xE3, 0xE3), 8));
+    card.setProperty("class", QStringLiteral("phoneCardChecked"));
+    card.setStyleSheet(QStringLiteral("QWidget{}"));
+    QVERIFY(near(card.grab().toImage().pixelColor(0, 100), QColor(0x00, 0x84, 0xDF), 8));
 }
 
 // The card area switches between the empty-state picture and plain white
