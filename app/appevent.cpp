@@ -34,6 +34,78 @@ void AppEvent::setConsoleToken(const QString &v)
     m_consoleToken = v;
 }
 
+ControlInfo AppEvent::controlInfo() const
+{
+    QMutexLocker lock(&m_controlMutex);
+    return m_control;
+}
+
+void AppEvent::setControlInfo(const ControlInfo &info)
+{
+    QMutexLocker lock(&m_controlMutex);
+    m_control = info;
+}
+
+QString AppEvent::controlIp() const
+{
+    QMutexLocker lock(&m_controlMutex);
+    return m_control.controlIp;
+}
+
+void AppEvent::setControlIp(const QString &v)
+{
+    QMutexLocker lock(&m_controlMutex);
+    m_control.controlIp = v;
+}
+
+QString AppEvent::sessionId() const
+{
+    QMutexLocker lock(&m_controlMutex);
+    return m_control.sessionId;
+}
+
+void AppEvent::setSessionId(const QString &v)
+{
+    QMutexLocker lock(&m_controlMutex);
+    m_control.sessionId = v;
+}
+
+qint32 AppEvent::controlPort() const
+{
+    QMutexLocker lock(&m_controlMutex);
+    return m_control.controlPort;
+}
+
+void AppEvent::setControlPort(qint32 v)
+{
+    QMutexLocker lock(&m_controlMutex);
+    m_control.controlPort = v;
+}
+
+qint32 AppEvent::userId() const
+{
+    QMutexLocker lock(&m_controlMutex);
+    return m_control.userId;
+}
+
+void AppEvent::setUserId(qint32 v)
+{
+    QMutexLocker lock(&m_controlMutex);
+    m_control.userId = v;
+}
+
+QString AppEvent::padCode() const
+{
+    QMutexLocker lock(&m_controlMutex);
+    return m_control.padCode;
+}
+
+void AppEvent::setPadCode(const QString &v)
+{
+    QMutexLocker lock(&m_controlMutex);
+    m_control.padCode = v;
+}
+
 void AppEvent::clearSession()
 {
     m_phone.clear();
@@ -43,8 +115,9 @@ void AppEvent::clearSession()
     m_showVersion.clear();
     m_versionMsg.clear();
     m_downloadUrl.clear();
-    m_controlIp.clear();
-    m_sessionId.clear();
-    m_controlPort = 0;
-    m_userId = 0;
+    QMutexLocker lock(&m_controlMutex);
+    m_control.controlIp.clear();
+    m_control.sessionId.clear();
+    m_control.controlPort = 0;
+    m_control.userId = 0;
 }

@@ -1,12 +1,29 @@
 #pragma once
 
+#include <QMutex>
 #include <QObject>
 #include <QString>
+
+// Connection data of the phone whose stream is about to open.
+struct ControlInfo
+{
+    QString controlIp;
+    QString sessionId;
+    qint32 controlPort = 0;
+    qint32 userId = 0;
+    QString padCode;
+
+    // A stream view refuses to start without every field.
+    bool isComplete() const
+    {
+        return !controlIp.isEmpty() && !sessionId.isEmpty() && !padCode.isEmpty() && controlPort != 0 && userId != 0;
+    }
+};
 
 // The signed-in session and the other state several parts of the client
 // share. One per process, never destroyed. Fields are written on the GUI
 // thread, except consoleToken, which shares the credentials lock of Utils,
-// and the ControlInfo slot, which its fetchers lock around fetch and read.
+// and the ControlInfo slot, which has a lock of its own.
 class AppEvent final : public QObject
 {
     Q_OBJECT
@@ -30,16 +47,21 @@ public:
     QString downloadUrl() const { return m_downloadUrl; }
     void setDownloadUrl(const QString &v) { m_downloadUrl = v; }
 
-    QString controlIp() const { return m_controlIp; }
-    void setControlIp(const QString &v) { m_controlIp = v; }
-    QString sessionId() const { return m_sessionId; }
-    void setSessionId(const QString &v) { m_sessionId = v; }
-    qint32 controlPort() const { return m_controlPort; }
-    void setControlPort(qint32 v) { m_controlPort = v; }
-    qint32 userId() const { return m_userId; }
-    void setUserId(qint32 v) { m_userId = v; }
-    QString padCode() const { return m_padCode; }
-    void setPadCode(const QString &v) { m_padCode = v; }
+    // The ControlInfo slot is written from several threads: every access
+    // takes its lock. Readers that need the data of their own request use
+    // Utils::fetchControlInfo(), which hands it back in one locked step.
+    ControlInfo controlInfo() const;
+    void setControlInfo(const ControlInfo &info);
+    QString controlIp() const;
+    void setControlIp(const QString &v);
+    QString sessionId() const;
+    void setSessionId(const QString &v);
+    qint32 controlPort() const;
+    void setControlPort(qint32 v);
+    qint32 userId() const;
+    void setUserId(qint32 v);
+    QString padCode() const;
+    void setPadCode(const QString &v);
 
     QString consoleToken() const;
     void setConsoleToken(const QString &v);
@@ -64,10 +86,7 @@ private:
     QString m_showVersion;
     QString m_versionMsg;
     QString m_downloadUrl;
-    QString m_controlIp;
-    QString m_sessionId;
-    qint32 m_controlPort = 0;
-    qint32 m_userId = 0;
-    QString m_padCode;
+    mutable QMutex m_controlMutex;
+    ControlInfo m_control;
     QString m_consoleToken;
 };

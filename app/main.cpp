@@ -9,6 +9,7 @@
 #include "resources/tarvixresources.h"
 
 #include <QApplication>
+#include <QDebug>
 #include <QFile>
 #include <QMessageBox>
 #include <QPushButton>
@@ -88,6 +89,21 @@ int main(int argc, char *argv[])
     loadStyleSheet(app);
     LOG_INFO() << "welcome to cloud phone";
 
+    // The server no longer takes the token (code 100 on any call but sign-in).
+    // Utils has already signed out; the windows follow. Several expiries in a
+    // row find the same state and leave it as it is.
+    QObject::connect(AppEvent::instance(), &AppEvent::sessionExpired, &app, [] {
+        MainWindow::instance()->releasePushClient();
+        MainWindow::instance()->hide();
+        Login *login = Login::instance();
+        login->clearCode();
+        if (!login->isVisible())
+            login->show();
+        login->raise();
+        login->activateWindow();
+        qDebug() << "-----超时登出";
+    });
+
     if (Utils::instance()->autoLogin()) {
         LOG_INFO() << "user auto login";
         MainWindow::instance()->show();
@@ -101,7 +117,9 @@ int main(int argc, char *argv[])
         if (!Utils::instance()->versionConfig())
             return;
         const AppEvent *event = AppEvent::instance();
-        update.setVersionInfo(event->showVersion(), event->versionMsg(), event->downloadUrl());
+        update.setVersion(event->showVersion());
+        update.setNotes(event->versionMsg());
+        update.setDownloadUrl(event->downloadUrl());
         update.show();
     });
 

@@ -4,10 +4,12 @@
 #include <QMutex>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
 class QSettings;
+struct ControlInfo;
 
 // Temporary object-store credentials handed out by the console; always read
 // and written as one set.
@@ -70,8 +72,27 @@ public:
     bool autoLogin();
     void signOut();
 
-    // Backend operations; defined beside the HTTP transport (api/).
+    // Backend operations; defined beside the HTTP transport (api/). Each
+    // blocks its calling thread for one request.
     bool versionConfig();
+    bool sendMsg(const QString &phone);
+    // Empty on success, otherwise the text to show.
+    QString login(const QString &phone, const QString &code);
+    bool fetchToken();
+    // Expiry sign-out: signs out and emits AppEvent::sessionExpired() on the
+    // GUI thread, from whichever thread the expired answer arrived on.
+    void timeoutLogout();
+
+    // The whole answer text on success, empty otherwise.
+    QString serverList();
+    // Fills the ControlInfo slot of AppEvent.
+    bool fetchFlowToken(const QString &serverSn);
+    // Same request; also hands this request's own connection data to `out`,
+    // so concurrent fetches for other phones can never swap it.
+    bool fetchControlInfo(const QString &serverSn, ControlInfo *out);
+    bool restartArmServer(const QStringList &serverSns);
+    bool resetArmServer(const QStringList &serverSns);
+    static QString remainingTimeText(qint32 seconds);
 
     bool loadCodecLibrary();
     // Refers to the codec's own buffer without copying: use it before the

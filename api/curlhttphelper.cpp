@@ -1,0 +1,170 @@
+#include "api/curlhttphelper.h"
+
+#include "api/secretmask.h"
+#include "app/logger.h"
+
+#include <curl/curl.h>
+
+#include <mutex>
+
+namespace {
+
+// libcurl's global set-up is not safe to race; the first helper does it once.
+void ensureCurlInitialised()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+size_t appendToAnswer(char *data, size_t size, size_t count, void *target)
+{
+    const size_t bytes = size * count;
+    if (!target || !data)
+        return 0; // makes libcurl abort the transfer
+    static_cast<QByteArray *>(target)->append(data, static_cast<int>(bytes));
+    return bytes;
+}
+
+enum class Method { Post, Get };
+enum class LogStyle { None, PostXToken, Post, Get };
+
+QString text(const QByteArray &utf8)
+{
+    return QString::fromUtf8(utf8);
+}
+
+} // namespace
+
+struct CurlHttpHelper::Request
+{
+    Method method;
+    const QByteArray &url;
+    const QByteArray &body;
+    QByteArray contentType;
+    QByteArray authorization; // full header line, or empty
+    long timeoutSeconds;
+    bool setDnsCacheTimeout;
+    LogStyle log;
+};
+
+CurlHttpHelper::CurlHttpHelper()
+{
+    ensureCurlInitialised();
+}
+
+CurlHttpHelper::~CurlHttpHelper() = default;
+
+int CurlHttpHelper::perform(const Request &request, QByteArray &answer)
+{
+    CURL *curl = curl_easy_init();
+    if (!curl)
+        return CURLE_FAILED_INIT;
+
+    curl_slist *headers = curl_slist_append(nullptr, request.contentType.constData());
+    if (!request.authorization.isEmpty())
+        headers = curl_slist_append(headers, request.authorization.constData());
+
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(curl, CURLOPT_URL, request.url.constData());
+    if (request.method == Method::Post) {
+        curl_easy_setopt(curl, CURLOPT_POST, 1L);
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body.constData());
+    }
+    curl_easy_setopt(curl, CURLOPT_READFUNCTION, nullptr);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &appendToAnswer);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer);
+    // Worker threads call in too; libcurl must not use signals for timeouts.
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, request.timeoutSeconds);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, request.timeoutSeconds);
+    if (request.setDnsCacheTimeout)
+        curl_easy_setopt(curl, CURLOPT_DNS_CACHE_TIMEOUT, request.timeoutSeconds);
+
+    const CURLcode result = curl_easy_perform(curl);
+    curl_easy_cleanup(curl);
+    curl_slist_free_all(headers);
+
+    // Answers may carry tokens and keys; the log file only sees them shortened.
+    switch (request.log) {
+    case LogStyle::None:
+        break;
+    case LogStyle::PostXToken:
+        LOG_INFO() << "CurlHttpHelper>  Post url: " << text(request.url)
+                   << " parmas: " << SecretMask::maskText(text(request.body))
+                   << " result1: " << SecretMask::maskText(text(answer));
+        LOG_INFO() << "---RES--- Post url:" << text(request.url) << "---res:" << int(result);
+        break;
+    case LogStyle::Post:
+        LOG_INFO() << "CurlHttpHelper>  Post url: " << text(request.url)
+                   << " parmas: " << SecretMask::maskText(text(request.body))
+                   << " result: " << SecretMask::maskText(text(answer));
+        break;
+    case LogStyle::Get:
+        LOG_INFO() << "CurlHttpHelper>  Get url: " << text(request.url)
+                   << " result: " << SecretMask::maskText(text(answer));
+        break;
+    }
+    return result;
+}
+
+namespace {
+
+constexpr long postTimeout = 5000; // seconds
+constexpr long getTimeout = 3;     // seconds
+const QByteArray formType = QByteArrayLiteral("Content-Type:application/x-www-form-urlencoded");
+const QByteArray jsonType = QByteArrayLiteral("Content-Type:application/json; charset=utf-8");
+
+// A line break in a token would end the header and start a forged one.
+QByteArray headerSafe(QByteArray token)
+{
+    token.replace('\r', QByteArray()).replace('\n', QByteArray()).replace('\0', QByteArray());
+    return token;
+}
+
+QByteArray xToken(const QByteArray &token)
+{
+    return QByteArrayLiteral("X-Token:Bearer ") + headerSafe(token);
+}
+
+QByteArray bearer(const QByteArray &token)
+{
+    return QByteArrayLiteral("Authorization:Bearer ") + headerSafe(token);
+}
+
+const QByteArray noBody;
+
+} // namespace
+
+int CurlHttpHelper::postForm(const QByteArray &url, const QByteArray &body, QByteArray &answer)
+{
+    return perform({Method::Post, url, body, formType, {}, postTimeout, true, LogStyle::None}, answer);
+}
+
+int CurlHttpHelper::postFormXToken(const QByteArray &url, const QByteArray &body, QByteArray &answer,
+                                   const QByteArray &token)
+{
+    return perform({Method::Post, url, body, formType, xToken(token), postTimeout, true, LogStyle::PostXToken},
+                   answer);
+}
+
+int CurlHttpHelper::postFormBearer(const QByteArray &url, const QByteArray &body, QByteArray &answer,
+                                   const QByteArray &token)
+{
+    return perform({Method::Post, url, body, formType, bearer(token), postTimeout, true, LogStyle::Post}, answer);
+}
+
+int CurlHttpHelper::postJsonBearer(const QByteArray &url, const QByteArray &body, QByteArray &answer,
+                                   const QByteArray &token)
+{
+    return perform({Method::Post, url, body, jsonType, bearer(token), postTimeout, true, LogStyle::Post}, answer);
+}
+
+int CurlHttpHelper::getXToken(const QByteArray &url, QByteArray &answer, const QByteArray &token)
+{
+    return perform({Method::Get, url, noBody, formType, xToken(token), getTimeout, false, LogStyle::Get}, answer);
+}
+
+int CurlHttpHelper::getBearer(const QByteArray &url, QByteArray &answer, const QByteArray &token)
+{
+    return perform({Method::Get, url, noBody, formType, bearer(token), getTimeout, false, LogStyle::Get}, answer);
+}

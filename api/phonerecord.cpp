@@ -1,0 +1,31 @@
+#include "api/phonerecord.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonValue>
+
+PhoneRecord PhoneRecord::fromJson(const QJsonObject &object)
+{
+    PhoneRecord r;
+    r.serverSn = object.value(QStringLiteral("server_sn")).toString();
+    r.serverTitle = object.value(QStringLiteral("server_title")).toString();
+    r.startTime = object.value(QStringLiteral("start_time")).toString();
+    r.endTime = object.value(QStringLiteral("end_time")).toString();
+    r.opStatus = object.value(QStringLiteral("op_status")).toInt();
+    r.sid = object.value(QStringLiteral("sid")).toInt();
+    r.idcId = object.value(QStringLiteral("idc_id")).toInt();
+    r.idcSn = object.value(QStringLiteral("idc_sn")).toString();
+    r.orderSn = object.value(QStringLiteral("order_sn")).toString();
+    r.serid = object.value(QStringLiteral("serid")).toInt();
+    return r;
+}
+
+QVector<PhoneRecord> PhoneRecord::listFromAnswer(const QByteArray &answer)
+{
+    QVector<PhoneRecord> records;
+    const QJsonArray data = QJsonDocument::fromJson(answer).object().value(QStringLiteral("data")).toArray();
+    records.reserve(data.size());
+    for (const QJsonValue &entry : data)
+        records.push_back(fromJson(entry.toObject()));
+    return records;
+}
