@@ -1,0 +1,229 @@
+#include "localcloud/admin/adminservice.h"
+
+#include "localcloud/core/activitylog.h"
+#include "localcloud/core/farmlink.h"
+#include "localcloud/core/httputil.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <httplib.h>
+
+namespace {
+
+// Parameters from the query, then from a JSON or form body.
+QJsonObject parameters(const httplib::Request &request)
+{
+    QJsonObject params = FormData::parse(HttpUtil::queryString(request)).toJson();
+    const QByteArray body = QByteArray::fromStdString(request.body).trimmed();
+    QJsonObject fromBody;
+    if (body.startsWith('{'))
+        fromBody = QJsonDocument::fromJson(body).object();
+    else
+        fromBody = FormData::parse(body).toJson();
+    for (auto it = fromBody.constBegin(); it != fromBody.constEnd(); ++it)
+        params.insert(it.key(), it.value());
+    return params;
+}
+
+QString text(const QJsonObject &params, const char *name)
+{
+    const QJsonValue value = params.value(QLatin1String(name));
+    if (value.isDouble())
+        return QString::number(qint64(value.toDouble()));
+    return value.toString().trimmed();
+}
+
+// "yyyy-MM-dd HH:mm:ss" (local time) or seconds since the epoch.
+std::optional<qint64> parseTime(const QJsonValue &value)
+{
+    if (value.isDouble())
+        return qint64(value.toDouble());
+    const QString textValue = value.toString().trimmed();
+    bool isNumber = false;
+    const qint64 secs = textValue.toLongLong(&isNumber);
+    if (isNumber)
+        return secs;
+    const QDateTime time = QDateTime::fromString(textValue, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    if (!time.isValid())
+        return std::nullopt;
+    return time.toSecsSinceEpoch();
+}
+
+} // namespace
+
+AdminService::AdminService(CloudState &state, ActivityLog &log, FarmLink &farm)
+    : m_state(state)
+    , m_log(log)
+    , m_farm(farm)
+{
+}
+
+void AdminService::install(httplib::Server &server)
+{
+    const auto route = [this](Handler handler) {
+        return [this, handler](const httplib::Request &request, httplib::Response &response) {
+            const QString key = request.matches.size() > 1 ? QString::fromStdString(request.matches[1].str())
+                                                           : QString();
+            serve(request, response, handler, key);
+        };
+    };
+    server.Get("/admin/sms", route(&AdminService::sms));
+    server.Post("/admin/expire-token", route(&AdminService::expireToken));
+    server.Post("/admin/phone/end-time", route(&AdminService::setEndTime));
+    server.Post("/admin/phone/add", route(&AdminService::addPhone));
+    server.Post("/admin/version", route(&AdminService::announceVersion));
+    server.Get("/admin/events", route(&AdminService::events));
+    server.Get("/admin/requests", route(&AdminService::requests));
+    server.Get("/admin/phones", route(&AdminService::phones));
+    server.Get(R"(/admin/phone/([^/]+))", route(&AdminService::phoneState));
+    server.Post(R"(/admin/phone/([^/]+)/kick)", route(&AdminService::kick));
+    server.set_error_handler([](const httplib::Request &, httplib::Response &response) {
+        if (response.body.empty())
+            HttpUtil::sendJson(response, response.status, QJsonObject{{QStringLiteral("error"), QStringLiteral("no such route")}});
+    });
+}
+
+void AdminService::serve(const httplib::Request &request, httplib::Response &response, Handler handler,
+                         const QString &key)
+{
+    const QJsonObject params = parameters(request);
+    const Answer answer = (this->*handler)(params, FormData::decodeComponent(key.toUtf8()));
+    HttpUtil::sendJson(response, answer.status, answer.body);
+
+    QString line = QStringLiteral("admin %1 %2").arg(QString::fromStdString(request.method), HttpUtil::path(request));
+    const QByteArray compact = QJsonDocument(params).toJson(QJsonDocument::Compact);
+    if (!params.isEmpty())
+        line += QLatin1Char(' ') + QString::fromUtf8(compact);
+    line += QStringLiteral(" -> %1").arg(answer.status);
+    m_log.console(line);
+}
+
+AdminService::Answer AdminService::error(int status, const QString &message)
+{
+    return Answer{status, QJsonObject{{QStringLiteral("error"), message}}};
+}
+
+AdminService::Answer AdminService::sms(const QJsonObject &params, const QString &)
+{
+    const QJsonObject info = m_state.codeInfo(text(params, "phone"));
+    if (info.isEmpty())
+        return error(404, QStringLiteral("no code was sent to that number"));
+    return Answer{200, info};
+}
+
+AdminService::Answer AdminService::expireToken(const QJsonObject &params, const QString &)
+{
+    const QString phone = text(params, "phone");
+    const QString token = text(params, "token");
+    if (phone.isEmpty() && token.isEmpty())
+        return error(400, QStringLiteral("give \"phone\" or \"token\""));
+    const int count = m_state.expireTokens(phone, token);
+    m_log.addEvent(QStringLiteral("admin_expire_token"),
+                   QJsonObject{{QStringLiteral("phone"), phone}, {QStringLiteral("expired"), count}});
+    return Answer{200, QJsonObject{{QStringLiteral("expired"), count}}};
+}
+
+AdminService::Answer AdminService::setEndTime(const QJsonObject &params, const QString &)
+{
+    QString key = text(params, "padCode");
+    if (key.isEmpty())
+        key = text(params, "server_sn");
+    std::optional<qint64> endTime;
+    if (params.contains(QStringLiteral("seconds_from_now")))
+        endTime = QDateTime::currentSecsSinceEpoch() + qint64(text(params, "seconds_from_now").toLongLong());
+    else
+        endTime = parseTime(params.value(QStringLiteral("end_time")));
+    if (key.isEmpty() || !endTime)
+        return error(400, QStringLiteral("give \"padCode\" (or \"server_sn\") and \"end_time\" "
+                                         "(\"yyyy-MM-dd HH:mm:ss\" or epoch seconds) or \"seconds_from_now\""));
+    const std::optional<CloudState::Phone> phone = m_state.setEndTime(key, *endTime);
+    if (!phone)
+        return error(404, QStringLiteral("no such phone"));
+    m_log.addEvent(QStringLiteral("admin_end_time"), adminRecord(*phone));
+    return Answer{200, adminRecord(*phone)};
+}
+
+AdminService::Answer AdminService::announceVersion(const QJsonObject &params, const QString &)
+{
+    CloudState::Announcement announcement;
+    announcement.version = text(params, "version");
+    announcement.notes = params.value(QStringLiteral("notes")).toString();
+    announcement.download = text(params, "download");
+    m_state.announce(announcement);
+    const QJsonObject body{{QStringLiteral("version"), announcement.version},
+                           {QStringLiteral("notes"), announcement.notes},
+                           {QStringLiteral("download"), announcement.download}};
+    m_log.addEvent(QStringLiteral("admin_version"), body);
+    return Answer{200, body};
+}
+
+AdminService::Answer AdminService::events(const QJsonObject &params, const QString &)
+{
+    const qint64 after = text(params, "after").toLongLong();
+    return Answer{200, QJsonObject{{QStringLiteral("events"), m_log.events(after, text(params, "type"))}}};
+}
+
+AdminService::Answer AdminService::requests(const QJsonObject &params, const QString &)
+{
+    return Answer{200, QJsonObject{{QStringLiteral("requests"), m_log.requests(text(params, "limit").toInt())}}};
+}
+
+AdminService::Answer AdminService::phones(const QJsonObject &, const QString &)
+{
+    QJsonArray list;
+    for (const CloudState::Phone &phone : m_state.allPhones())
+        list.append(adminRecord(phone));
+    return Answer{200, QJsonObject{{QStringLiteral("phones"), list}}};
+}
+
+AdminService::Answer AdminService::addPhone(const QJsonObject &params, const QString &)
+{
+    const QString owner = text(params, "phone");
+    if (owner.isEmpty())
+        return error(400, QStringLiteral("give the owner's \"phone\" number"));
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    QString title = params.value(QStringLiteral("title")).toString();
+    if (title.isEmpty())
+        title = QStringLiteral("云手机");
+    const qint64 hours = params.contains(QStringLiteral("hours")) ? text(params, "hours").toLongLong() : 24;
+    std::optional<qint64> endTime = now + hours * 3600;
+    if (params.contains(QStringLiteral("end_time")))
+        endTime = parseTime(params.value(QStringLiteral("end_time")));
+    if (!endTime)
+        return error(400, QStringLiteral("\"end_time\" must be \"yyyy-MM-dd HH:mm:ss\" or epoch seconds"));
+    const CloudState::Phone phone = m_state.addPhone(owner, title, now - 3600, *endTime);
+    m_farm.addPhone(phone.padCode, phone.title);
+    m_log.addEvent(QStringLiteral("admin_add_phone"), adminRecord(phone));
+    return Answer{200, adminRecord(phone)};
+}
+
+AdminService::Answer AdminService::phoneState(const QJsonObject &, const QString &key)
+{
+    const std::optional<CloudState::Phone> phone = m_state.findPhone(key);
+    if (!phone)
+        return error(404, QStringLiteral("no such phone"));
+    QJsonObject state = m_farm.phoneState(phone->padCode);
+    state.insert(QStringLiteral("record"), adminRecord(*phone));
+    return Answer{200, state};
+}
+
+AdminService::Answer AdminService::kick(const QJsonObject &, const QString &key)
+{
+    const std::optional<CloudState::Phone> phone = m_state.findPhone(key);
+    if (!phone)
+        return error(404, QStringLiteral("no such phone"));
+    m_farm.kick(phone->padCode);
+    m_log.addEvent(QStringLiteral("admin_kick"), adminRecord(*phone));
+    return Answer{200, QJsonObject{{QStringLiteral("kicked"), phone->padCode}}};
+}
+
+QJsonObject AdminService::adminRecord(const CloudState::Phone &phone) const
+{
+    QJsonObject record = phone.toRecord();
+    record.insert(QStringLiteral("padCode"), phone.padCode);
+    record.insert(QStringLiteral("owner_id"), phone.ownerId);
+    record.insert(QStringLiteral("expired"), phone.isExpired());
+    return record;
+}
