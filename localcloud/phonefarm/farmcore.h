@@ -1,12 +1,17 @@
 #pragma once
 
+#include "platform/swplay/swprotocol.h"
+
 #include <QHash>
 #include <QHostAddress>
 #include <QJsonObject>
 #include <QObject>
+#include <QSet>
 
 #include <atomic>
 
+class FarmPhone;
+class FarmSession;
 class QTcpServer;
 
 // The farm's state on its own thread; PhoneFarm forwards every call here.
@@ -30,11 +35,26 @@ public:
     void pushFile(const QString &padCode, const QString &path, const QByteArray &content);
     void installApp(const QString &padCode, const QString &packageName, const QString &label);
     void recordSession(const QString &sessionId, const QString &filePath);
-    void setBootMillis(int millis) { m_bootMillis = millis; }
+    void setBootMillis(int millis) { m_bootMillis = qMax(0, millis); }
+
+    // A session has said hello: accept or refuse it.
+    void admit(FarmSession *session, const swp::Hello &hello);
 
 private:
+    struct Authorization {
+        QString padCode;
+        qint32 userId = 0;
+        int idleSeconds = 0;
+        QString clientType;
+    };
+
+    void onNewConnection();
+
     QTcpServer *m_server = nullptr;
     std::atomic<quint16> m_port{0};
-    QHash<QString, QString> m_phoneNames;
+    QHash<QString, FarmPhone *> m_phones;
+    QHash<QString, Authorization> m_authorizations;
+    QHash<QString, QString> m_recordings;
+    QSet<FarmSession *> m_sessions;
     int m_bootMillis = 4000;
 };

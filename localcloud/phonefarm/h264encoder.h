@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+class QImage;
+struct AVCodecContext;
+struct AVFrame;
+struct AVPacket;
+struct SwsContext;
+
+// One session's H.264 encoder: libx264 through libavcodec, zero latency,
+// no B-frames, parameter sets repeated with every key frame so a stream can
+// be decoded (or recorded) from any key frame.
+class H264Encoder final
+{
+    Q_DISABLE_COPY_MOVE(H264Encoder)
+
+public:
+    H264Encoder() = default;
+    ~H264Encoder();
+
+    // Width and height are rounded down to even numbers.
+    bool open(int width, int height, int frameRate, int bitRateKbps, int keyFrameSeconds, QString *error);
+    void close();
+    bool isOpen() const { return m_ctx != nullptr; }
+    int width() const { return m_width; }
+    int height() const { return m_height; }
+
+    // Scales the 32-bit screen image to the encoder size and encodes it.
+    // Returns one access unit (empty on failure).
+    QByteArray encode(const QImage &screen, qint64 ptsMillis, bool forceKeyFrame, bool *keyFrame);
+
+private:
+    AVCodecContext *m_ctx = nullptr;
+    AVFrame *m_frame = nullptr;
+    AVPacket *m_packet = nullptr;
+    SwsContext *m_sws = nullptr;
+    int m_width = 0;
+    int m_height = 0;
+    qint64 m_lastPts = -1;
+};

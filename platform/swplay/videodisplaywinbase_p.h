@@ -1,0 +1,20 @@
+#pragma once
+
+#include "platform/swplay/videodisplaywinbase.h"
+
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+struct VideoDisplayWinBase::Private {
+    // Guards the buffer and its size while a frame is written or the hook runs.
+    std::mutex mutex;
+    std::vector<uint8_t> buffer;
+    int width = 0;
+    int height = 0;
+    std::atomic<int> srcWidth{0};
+    std::atomic<int> srcHeight{0};
+    int64_t decodeMicros = 0;
+    int64_t convertMicros = 0;
+    int64_t ptsMicros = 0;
+};
