@@ -153,6 +153,20 @@ private slots:
         disconnect(connection);
     }
 
+    // Nobody is signed in yet while signing in: a 100 there is a refusal.
+    void signInAnsweredWith100IsOnlyARefusal()
+    {
+        int expiries = 0;
+        auto connection = connect(AppEvent::instance(), &AppEvent::sessionExpired, this, [&expiries] { ++expiries; });
+        m_server->setAnswer(200, "{\"code\":100,\"msg\":\"账号已冻结\"}");
+        QCOMPARE(Utils::instance()->login(QStringLiteral("13800138000"), QStringLiteral("123456")),
+                 QStringLiteral("账号已冻结"));
+        QTest::qWait(50);
+        QCOMPARE(expiries, 0);
+        QCOMPARE(AppEvent::instance()->token(), QStringLiteral("token-1"));
+        disconnect(connection);
+    }
+
 private:
     TestSupport::TempSettings m_settings;
     std::unique_ptr<RawHttpServer> m_server;
