@@ -19,6 +19,7 @@
 #include <csignal>
 #include <cstdio>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -84,6 +85,13 @@ int main(int argc, char *argv[])
     // The phones' screens are painted with fonts, which takes a GUI
     // application; a server never wants a window, so always offscreen.
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Without a session (a service, a container) Qt would warn at every start
+    // and then use this same kind of private folder.
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+        const QByteArray runtimeDir = QDir::tempPath().toUtf8() + "/runtime-" + QByteArray::number(::getuid());
+        ::mkdir(runtimeDir.constData(), 0700);
+        qputenv("XDG_RUNTIME_DIR", runtimeDir);
+    }
     QGuiApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("localcloud"));
 
@@ -167,10 +175,14 @@ int main(int argc, char *argv[])
                                   ? QStringLiteral("127.0.0.1")
                                   : hostAddress.toString();
 
+    // Requests here are small forms; a huge body is refused before it is read.
+    constexpr size_t MaxBody = 1024 * 1024;
     httplib::Server apiServer;
+    apiServer.set_payload_max_length(MaxBody);
     ApiService api(state, log, farm, controlIp);
     api.install(apiServer);
     httplib::Server adminServer;
+    adminServer.set_payload_max_length(MaxBody);
     AdminService admin(state, log, farm);
     admin.install(adminServer);
 

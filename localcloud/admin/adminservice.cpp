@@ -80,8 +80,12 @@ void AdminService::install(httplib::Server &server)
     server.Get(R"(/admin/phone/([^/]+))", route(&AdminService::phoneState));
     server.Post(R"(/admin/phone/([^/]+)/kick)", route(&AdminService::kick));
     server.set_error_handler([](const httplib::Request &, httplib::Response &response) {
-        if (response.body.empty())
-            HttpUtil::sendJson(response, response.status, QJsonObject{{QStringLiteral("error"), QStringLiteral("no such route")}});
+        if (!response.body.empty())
+            return;
+        const QString message = response.status == 404 ? QStringLiteral("no such route")
+                                : response.status == 413 ? QStringLiteral("body too large")
+                                                         : QStringLiteral("bad request");
+        HttpUtil::sendJson(response, response.status, QJsonObject{{QStringLiteral("error"), message}});
     });
 }
 
@@ -93,7 +97,10 @@ void AdminService::serve(const httplib::Request &request, httplib::Response &res
     HttpUtil::sendJson(response, answer.status, answer.body);
 
     QString line = QStringLiteral("admin %1 %2").arg(QString::fromStdString(request.method), HttpUtil::path(request));
-    const QByteArray compact = QJsonDocument(params).toJson(QJsonDocument::Compact);
+    QJsonObject shown = params;
+    if (shown.contains(QStringLiteral("token")))
+        shown.insert(QStringLiteral("token"), ActivityLog::shortened(text(params, "token")));
+    const QByteArray compact = QJsonDocument(shown).toJson(QJsonDocument::Compact);
     if (!params.isEmpty())
         line += QLatin1Char(' ') + QString::fromUtf8(compact);
     line += QStringLiteral(" -> %1").arg(answer.status);

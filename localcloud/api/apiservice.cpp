@@ -50,6 +50,16 @@ void ApiService::install(httplib::Server &server)
     };
     server.Get(R"(/.*)", handler);
     server.Post(R"(/.*)", handler);
+    // What never reaches a handler (other methods, unreadable requests) still
+    // gets an envelope.
+    server.set_error_handler([](const httplib::Request &, httplib::Response &response) {
+        if (!response.body.empty())
+            return;
+        HttpUtil::sendJson(response, response.status,
+                           QJsonObject{{QStringLiteral("code"), response.status},
+                                       {QStringLiteral("msg"), QStringLiteral("请求无效")},
+                                       {QStringLiteral("data"), QJsonValue::Null}});
+    });
 }
 
 ApiService::Reply ApiService::failure(int code, const QString &msg)
