@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -136,11 +137,16 @@ private slots:
         window.setWindowTitle(QStringLiteral("toast"));
         auto *layout = new QVBoxLayout(&window);
         layout->addWidget(new QLabel(QStringLiteral("云手机列表"), &window));
+        auto *edit = new QLineEdit(&window);
+        layout->addWidget(edit);
         window.setStyleSheet(QStringLiteral("background:white;"));
         window.resize(520, 360);
         window.move(200, 150);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.activateWindow();
+        edit->setFocus();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
 
         Toast::instance()->show(0, QStringLiteral("云机重启成功，请稍等两分钟"), &window);
         ToastDlg *toast = Toast::instance()->window();
@@ -153,6 +159,10 @@ private slots:
         const QImage screen(shot);
         const QPoint inside = toast->geometry().topLeft() + QPoint(toast->width() / 2, 4);
         QCOMPARE(QColor(screen.pixel(inside)).name(), QStringLiteral("#666666"));
+
+        // The user keeps typing where they were.
+        QVERIFY(window.isActiveWindow());
+        QCOMPARE(QApplication::focusWidget(), edit);
     }
 };
 
