@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <cstring>
 #include <memory>
 
 // A display and listener for tests: records every notification as text and
