@@ -1,0 +1,94 @@
+#include "stream/inputmapping.h"
+
+#include <QtGlobal>
+
+namespace InputMapping {
+
+QPoint toPhone(const QPointF &viewPos, const QSize &viewSize, const QSize &sourceSize, bool portrait)
+{
+    const float w = float(viewSize.width());
+    const float h = float(viewSize.height());
+    if (w <= 0.f || h <= 0.f)
+        return QPoint(0, 0);
+    const float x = float(viewPos.x());
+    const float y = float(viewPos.y());
+    float fx;
+    float fy;
+    if (portrait) {
+        fx = x / w;
+        fy = y / h;
+    } else {
+        // The picture is turned by 270 degrees: the view's left edge is the
+        // phone's top, the view's top is the phone's right edge.
+        fx = (h - y) / h;
+        fy = x / w;
+    }
+    return QPoint(int(float(sourceSize.width()) * fx), int(float(sourceSize.height()) * fy));
+}
+
+int keyValue(int toolkitKey)
+{
+    switch (toolkitKey) {
+    case Qt::Key_Backspace:
+        return 8;
+    case Qt::Key_Return:
+        return 13;
+    default:
+        return toolkitKey;
+    }
+}
+
+int navigationKeyCode(int which)
+{
+    switch (which) {
+    case 1:
+        return 172; // KEY_HOMEPAGE
+    case 2:
+        return 158; // KEY_BACK
+    case 3:
+        return 139; // KEY_MENU
+    default:
+        return 0;
+    }
+}
+
+bool panelSurvivesPress(const QPoint &viewPos, const QSize &panelSize, bool portrait)
+{
+    const bool inside = QRect(QPoint(0, 0), panelSize).contains(viewPos);
+    return portrait ? inside : !inside;
+}
+
+std::array<VideoLevel, 4> videoLevels()
+{
+    return {{{2, 720, 1280, 20, 15, 4096, 45, 1, 1, 0, 0},
+             {2, 576, 1024, 20, 15, 2048, 45, 2, 2, 0, 0},
+             {2, 432, 768, 20, 15, 1024, 45, 3, 3, 0, 0},
+             {2, 288, 512, 20, 15, 512, 45, 4, 4, 0, 0}}};
+}
+
+QSize pictureSize(bool portrait)
+{
+    return portrait ? QSize(500, 790) : QSize(900, 400);
+}
+
+StatusLook statusLook(int controlStatus)
+{
+    static const QString normal = QStringLiteral("#mcl {color:#000000;border-radius: 10px 10px 10px 10px;}");
+    static const QString highlighted =
+        QStringLiteral("#mcl {border :1px solid #94d3ff;color:#94d3ff;border-radius: 10px 10px 10px 10px;}");
+    switch (controlStatus) {
+    case 1:
+        return {QStringLiteral("被控中"), highlighted, true};
+    case 2:
+        return {QStringLiteral("主控中"), normal, false};
+    default:
+        return {QStringLiteral("单机中"), normal, false};
+    }
+}
+
+QString disconnectText(const QString &phoneId, const QString &code)
+{
+    return QStringLiteral("云手机 %1 断开连接.(%2)").arg(phoneId, code);
+}
+
+} // namespace InputMapping

@@ -1,0 +1,260 @@
+#include "stream/phonecontroller.h"
+
+#include "app/logger.h"
+#include "stream/inputmapping.h"
+#include "stream/videorender.h"
+#include "widgets/clickablelabel.h"
+#include "widgets/titlewidget.h"
+#include "widgets/toast.h"
+
+#include <QClipboard>
+#include <QDebug>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPixmap>
+#include <QSpacerItem>
+#include <QThread>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+ClickableLabel *androidKey(QWidget *parent, const char *name, const char *picture, const QString &tip)
+{
+    auto *key = new ClickableLabel(parent);
+    key->setObjectName(QLatin1String(name));
+    key->setFixedSize(44, 44);
+    key->setCursor(Qt::PointingHandCursor);
+    key->setToolTip(tip);
+    key->setStyleSheet(QStringLiteral("#%1{\n\tbackground-image: url(:/image/phone/%2.png)\n}")
+                           .arg(QLatin1String(name), QLatin1String(picture)));
+    return key;
+}
+
+} // namespace
+
+PhoneController::PhoneController(QWidget *parent)
+    : DraggableWidget(parent)
+{
+    setupUi();
+    setWindowTitle(QStringLiteral("云手机"));
+    resize(520, 918);
+
+    m_titleWidget->setSettingButtonHidden(true);
+    m_titleWidget->setMaxButtonHidden(true);
+    m_titleWidget->setBrandHidden(true);
+    m_titleWidget->setUserInfoHidden(true);
+    showControlStatus();
+
+    connect(m_mcl, &ClickableLabel::clicked, this, &PhoneController::queryControlStatus);
+    connect(m_icon, &ClickableLabel::clicked, m_videoRender, &VideoRender::togglePanel);
+    connect(m_pasteBtn, &ClickableLabel::clicked, this, &PhoneController::paste);
+    connect(m_homeControl, &ClickableLabel::clicked, this, [this] { m_videoRender->sendNavigationKey(1); });
+    connect(m_backControl, &ClickableLabel::clicked, this, [this] { m_videoRender->sendNavigationKey(2); });
+    connect(m_menuControl, &ClickableLabel::clicked, this, [this] { m_videoRender->sendNavigationKey(3); });
+
+    // The record's arrays live only while the view emits: relay it directly.
+    connect(m_videoRender, &VideoRender::sendSigleOperateDataVD, this,
+            [this](const QString &otype, int oper, int *datax, int *datay, float *dataf) {
+                emit sendSigleOperateDataPC(otype, oper, datax, datay, dataf, m_controlStatus, QString());
+            },
+            Qt::DirectConnection);
+    // These two may come from the library's threads; they are handled here.
+    connect(m_videoRender, &VideoRender::OnConnectedSignal, this, [this](const QString &res, const QString &id) {
+        Toast::instance()->show(0, InputMapping::disconnectText(id, res), this);
+    });
+    connect(m_videoRender, &VideoRender::closePhoneController, this, [this] {
+        m_videoRender->stopStream();
+        close();
+    });
+    connect(m_videoRender, &VideoRender::exitVideoRender, this, &QWidget::close);
+    connect(m_videoRender, &VideoRender::sizeChange, this, [this](bool isVertical) {
+        if (isVertical)
+            resize(918, 520);
+        else
+            resize(520, 918);
+    });
+
+    connect(m_titleWidget, &TitleWidget::windowClosed, this, [this] {
+        m_videoRender->stopStream();
+        close();
+        emit reloadSDK();
+    });
+    connect(m_titleWidget, &TitleWidget::windowMin, this, &QWidget::showMinimized);
+
+    QTimer::singleShot(1000, this, &PhoneController::queryControlStatus);
+}
+
+PhoneController::~PhoneController()
+{
+    // An opening still waiting for the backend calls into the view: stop
+    // the view so nothing starts, then let the request finish.
+    m_videoRender->stopStream();
+    for (const QPointer<QThread> &opener : qAsConst(m_openers)) {
+        if (opener)
+            opener->wait();
+    }
+}
+
+void PhoneController::setupUi()
+{
+    setObjectName(QStringLiteral("PhoneController"));
+
+    auto *verticalLayout = new QVBoxLayout(this);
+    verticalLayout->setObjectName(QStringLiteral("verticalLayout"));
+    verticalLayout->setSpacing(0);
+    verticalLayout->setContentsMargins(ShadowMargin, ShadowMargin, ShadowMargin, ShadowMargin);
+
+    auto *horizontalLayout = new QHBoxLayout();
+    horizontalLayout->setObjectName(QStringLiteral("horizontalLayout"));
+    horizontalLayout->setSpacing(0);
+
+    m_header = new QWidget(this);
+    m_header->setObjectName(QStringLiteral("widget"));
+    auto *horizontalLayout_2 = new QHBoxLayout(m_header);
+    horizontalLayout_2->setObjectName(QStringLiteral("horizontalLayout_2"));
+
+    m_icon = new ClickableLabel(m_header);
+    m_icon->setObjectName(QStringLiteral("icon"));
+    m_icon->setMaximumSize(32, 32);
+    m_icon->setPixmap(QPixmap(QStringLiteral(":/image/phone/icon.png")));
+    m_icon->setCursor(Qt::PointingHandCursor);
+    horizontalLayout_2->addWidget(m_icon);
+
+    auto *verticalLayout_2 = new QVBoxLayout();
+    verticalLayout_2->setObjectName(QStringLiteral("verticalLayout_2"));
+    m_currentId = new QLabel(m_header);
+    m_currentId->setObjectName(QStringLiteral("currentID"));
+    verticalLayout_2->addWidget(m_currentId);
+    m_currentTime = new QLabel(m_header);
+    m_currentTime->setObjectName(QStringLiteral("currentTime"));
+    verticalLayout_2->addWidget(m_currentTime);
+    horizontalLayout_2->addLayout(verticalLayout_2);
+
+    horizontalLayout_2->addItem(new QSpacerItem(10, 20, QSizePolicy::Fixed, QSizePolicy::Minimum));
+    m_mcl = new ClickableLabel(m_header);
+    m_mcl->setObjectName(QStringLiteral("mcl"));
+    horizontalLayout_2->addWidget(m_mcl);
+    horizontalLayout_2->addItem(new QSpacerItem(10, 20, QSizePolicy::Fixed, QSizePolicy::Minimum));
+    m_pasteBtn = new ClickableLabel(m_header);
+    m_pasteBtn->setObjectName(QStringLiteral("pasteBtn"));
+    m_pasteBtn->setText(QStringLiteral("粘贴文本"));
+    m_pasteBtn->setStyleSheet(
+        QStringLiteral("#pasteBtn {\nborder :1px solid #94d3ff;\ncolor:#94d3ff;\nborder-radius: 10px 10px 10px 10px;\n}"));
+    horizontalLayout_2->addWidget(m_pasteBtn);
+    horizontalLayout->addWidget(m_header);
+
+    m_titleWidget = new TitleWidget(this);
+    m_titleWidget->setObjectName(QStringLiteral("titleWidget"));
+    m_titleWidget->setMinimumHeight(50);
+    horizontalLayout->addWidget(m_titleWidget);
+    verticalLayout->addLayout(horizontalLayout);
+
+    m_videoRender = new VideoRender(this);
+    m_videoRender->setObjectName(QStringLiteral("videoRender"));
+    verticalLayout->addWidget(m_videoRender, 1);
+
+    m_sysMenu = new QWidget(this);
+    m_sysMenu->setObjectName(QStringLiteral("sysMenu"));
+    m_sysMenu->setFixedHeight(50);
+    auto *horizontalLayout_3 = new QHBoxLayout(m_sysMenu);
+    horizontalLayout_3->setObjectName(QStringLiteral("horizontalLayout_3"));
+    horizontalLayout_3->setContentsMargins(0, 0, 9, 0);
+    horizontalLayout_3->addItem(new QSpacerItem(66, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    m_backControl = androidKey(m_sysMenu, "backControl", "Android-back", QStringLiteral("返回"));
+    horizontalLayout_3->addWidget(m_backControl);
+    horizontalLayout_3->addItem(new QSpacerItem(65, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    m_homeControl = androidKey(m_sysMenu, "homeControl", "Android-home", QStringLiteral("首页"));
+    horizontalLayout_3->addWidget(m_homeControl);
+    horizontalLayout_3->addItem(new QSpacerItem(66, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    m_menuControl = androidKey(m_sysMenu, "menuControl", "Android-menu", QStringLiteral("菜单"));
+    horizontalLayout_3->addWidget(m_menuControl);
+    horizontalLayout_3->addItem(new QSpacerItem(65, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    verticalLayout->addWidget(m_sysMenu);
+}
+
+void PhoneController::setCurrentId(const QString &id)
+{
+    m_currentId->setText(id);
+    m_videoRender->setPhoneId(id);
+}
+
+void PhoneController::setCurrentTime(const QString &text)
+{
+    m_currentTime->setText(text);
+}
+
+void PhoneController::startStream(const QString &sn)
+{
+    VideoRender *view = m_videoRender;
+    QThread *opener = QThread::create([view, sn] { view->SetServerSN(sn); });
+    connect(opener, &QThread::finished, opener, &QObject::deleteLater);
+    m_openers.removeAll(QPointer<QThread>());
+    m_openers.append(opener);
+    opener->start();
+}
+
+void PhoneController::setControlStatus(int status)
+{
+    m_controlStatus = status;
+    showControlStatus();
+}
+
+void PhoneController::showControlStatus()
+{
+    const InputMapping::StatusLook look = InputMapping::statusLook(m_controlStatus);
+    m_mcl->setText(look.text);
+    m_mcl->setStyleSheet(look.styleSheet);
+}
+
+void PhoneController::queryControlStatus()
+{
+    const int status = getMachineControlStatusPC(m_controlStatus);
+    m_controlStatus = status;
+    LOG_INFO() << "mscpc" << status;
+    showControlStatus();
+}
+
+void PhoneController::bringToFront()
+{
+    Toast::instance()->show(1, QStringLiteral("该云机已经打开"), this);
+    raise();
+    activateWindow();
+}
+
+bool PhoneController::isShown() const
+{
+    return isVisible();
+}
+
+void PhoneController::applyOperation(const QString &otype, int oper, int *datax, int *datay, float *dataf,
+                                     const QString &copycontent)
+{
+    m_videoRender->applyOperation(otype, oper, datax, datay, dataf, copycontent);
+}
+
+void PhoneController::paste()
+{
+    const QString text = QGuiApplication::clipboard()->text();
+    qDebug() << "复制内容:" << text;
+    m_videoRender->pasteText(text);
+    int x = -1;
+    int y = -1;
+    float f = -1.0f;
+    emit sendSigleOperateDataPC(QStringLiteral("copyContent"), -1, &x, &y, &f, m_controlStatus, text);
+}
+
+void PhoneController::keyPressEvent(QKeyEvent *event)
+{
+    // Every key belongs to the phone, Escape included (it is the phone's
+    // Back), so the dialog base never sees it.
+    const int key = InputMapping::keyValue(event->key());
+    if (key == 8)
+        qDebug() << "key delete";
+    else if (key == 13)
+        qDebug() << "key enter";
+    m_videoRender->sendKey(key);
+    event->accept();
+}

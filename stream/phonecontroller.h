@@ -1,0 +1,75 @@
+#pragma once
+
+#include "widgets/draggablewidget.h"
+
+#include <QList>
+#include <QPointer>
+#include <QString>
+
+class ClickableLabel;
+class QLabel;
+class QThread;
+class TitleWidget;
+class VideoRender;
+
+// The window in which the user operates one cloud phone: header, title bar,
+// the live screen and the Android keys. Closing only hides it; a phone is
+// reopened in a new window.
+class PhoneController final : public DraggableWidget
+{
+    Q_OBJECT
+
+public:
+    explicit PhoneController(QWidget *parent = nullptr);
+    ~PhoneController() override;
+
+    void setCurrentId(const QString &id);
+    void setCurrentTime(const QString &text);
+    // Opens the stream on a worker thread, so the window shows at once.
+    void startStream(const QString &sn);
+
+    int controlStatus() const { return m_controlStatus; }
+    VideoRender *videoRender() const { return m_videoRender; }
+
+public slots:
+    void setControlStatus(int status);
+    void bringToFront();
+    bool isShown() const;
+    void applyOperation(const QString &otype, int oper, int *datax, int *datay, float *dataf,
+                        const QString &copycontent);
+
+signals:
+    void sendSigleOperateDataPC(QString otype, int oper, int *datax, int *datay, float *dataf, int mstatus,
+                                QString copycontent);
+    int getMachineControlStatusPC(int status);
+    void reloadSDK();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    Q_DISABLE_COPY_MOVE(PhoneController)
+
+    void setupUi();
+    void queryControlStatus();
+    void showControlStatus();
+    void paste();
+
+    // The generated widget tree.
+    QWidget *m_header = nullptr;
+    ClickableLabel *m_icon = nullptr;
+    QLabel *m_currentId = nullptr;
+    QLabel *m_currentTime = nullptr;
+    ClickableLabel *m_mcl = nullptr;
+    ClickableLabel *m_pasteBtn = nullptr;
+    TitleWidget *m_titleWidget = nullptr;
+    VideoRender *m_videoRender = nullptr;
+    QWidget *m_sysMenu = nullptr;
+    ClickableLabel *m_backControl = nullptr;
+    ClickableLabel *m_homeControl = nullptr;
+    ClickableLabel *m_menuControl = nullptr;
+
+    int m_controlStatus = -1;
+    // Openings still fetching; waited for before the view goes away.
+    QList<QPointer<QThread>> m_openers;
+};

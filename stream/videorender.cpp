@@ -1,0 +1,611 @@
+#include "stream/videorender.h"
+
+#include "api/secretmask.h"
+#include "app/appevent.h"
+#include "app/logger.h"
+#include "app/utils.h"
+#include "platform/swplay/keyboard.h"
+#include "platform/swplay/swdatasource.h"
+#include "platform/swplay/swplayer.h"
+#include "platform/swplay/swruntime.h"
+#include "stream/inputmapping.h"
+#include "stream/menubutton.h"
+#include "widgets/clickablelabel.h"
+#include "widgets/infodialog.h"
+#include "widgets/toast.h"
+
+#include <QComboBox>
+#include <QDebug>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QSpacerItem>
+#include <QThread>
+#include <QTransform>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kPanelHeight = 230;
+constexpr int kFrameWidth = 720;
+constexpr int kFrameHeight = 1280;
+
+VideoRender::UploadOpener &uploadOpener()
+{
+    static VideoRender::UploadOpener opener;
+    return opener;
+}
+
+ClickableLabel *panelButton(QWidget *parent, const char *name, const QString &text)
+{
+    auto *label = new ClickableLabel(parent);
+    label->setObjectName(QLatin1String(name));
+    label->setText(text);
+    label->setAlignment(Qt::AlignCenter);
+    label->setCursor(Qt::PointingHandCursor);
+    label->setProperty("class", QStringLiteral("btn"));
+    return label;
+}
+
+MenuButton *menuButton(QWidget *parent, const char *name, const QString &icon, const QString &text)
+{
+    auto *button = new MenuButton(parent);
+    button->setObjectName(QLatin1String(name));
+    button->setIcon(icon);
+    button->setText(text);
+    return button;
+}
+
+// The picture for the given orientation, from the library's 720 x 1280
+// frame. Scaling before turning gives the same picture as turning first
+// and moves a quarter of the pixels.
+QImage picture(const QImage &frame, bool portrait)
+{
+    const QSize size = InputMapping::pictureSize(portrait);
+    QImage out;
+    if (portrait) {
+        out = frame.scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    } else {
+        out = frame.scaled(size.transposed(), Qt::IgnoreAspectRatio, Qt::FastTransformation)
+                  .transformed(QTransform().rotate(270));
+    }
+    // Decoded frames are opaque; saying so spares the pixmap a premultiplying pass.
+    if (out.format() == QImage::Format_ARGB32)
+        out.reinterpretAsFormat(QImage::Format_RGB32);
+    return out;
+}
+
+} // namespace
+
+void VideoRender::setUploadOpener(UploadOpener opener)
+{
+    uploadOpener() = std::move(opener);
+}
+
+VideoRender::VideoRender(QWidget *parent)
+    : QWidget(parent)
+{
+    setupUi();
+    setDstFormat(-1, kFrameWidth, kFrameHeight, 0);
+
+    m_relayoutTimer.setInterval(100);
+    m_relayoutTimer.setSingleShot(true);
+    connect(&m_relayoutTimer, &QTimer::timeout, this, &VideoRender::relayout);
+
+    connect(m_screen, &ClickableLabel::clicked, this, &VideoRender::rotate);
+    connect(m_comboBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this](int index) {
+        if (const auto source = dataSource())
+            source->setVideoLevel(index);
+    });
+    connect(m_quit, &ClickableLabel::clicked, this, [this] {
+        std::shared_ptr<SWPlayer> player;
+        {
+            QMutexLocker lock(&m_stateMutex);
+            m_stopped = true;
+            player = m_player;
+        }
+        if (player)
+            player->stop();
+        close();
+        emit exitVideoRender();
+        emit closePhoneController();
+    });
+    connect(m_reboot, &MenuButton::clicked, this, [this] { confirmServerOrder(false); });
+    connect(m_reset, &MenuButton::clicked, this, [this] { confirmServerOrder(true); });
+    connect(m_uploadFile, &MenuButton::clicked, this, [this] {
+        qDebug() << "uploadFile";
+        const QMap<QString, QString> targets{{phoneId(), serverSn()}};
+        if (uploadOpener())
+            uploadOpener()(targets, this);
+        else
+            LOG_WARN() << "VideoRender: no upload window";
+    });
+
+    relayout();
+}
+
+VideoRender::~VideoRender()
+{
+    // Stop our own stream first: once stop() returns no frame or
+    // notification reaches this half-destroyed object.
+    std::shared_ptr<SWPlayer> player;
+    {
+        QMutexLocker lock(&m_stateMutex);
+        m_stopped = true;
+        player = m_player;
+    }
+    if (player)
+        player->stop();
+    LOG_INFO() << "~VideoRender";
+    SWRuntime::getInstance()->deinit();
+}
+
+void VideoRender::setupUi()
+{
+    setObjectName(QStringLiteral("VideoRender"));
+    setGeometry(0, 0, 500, 880);
+
+    m_content = new QLabel(this);
+    m_content->setObjectName(QStringLiteral("Content"));
+    m_content->setAlignment(Qt::AlignCenter);
+    m_content->setPixmap(
+        QPixmap(QStringLiteral(":/image/phone/phoneBg.png")).scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+
+    m_phoneControl = new QWidget(this);
+    m_phoneControl->setObjectName(QStringLiteral("phoneControl"));
+    m_phoneControl->setAttribute(Qt::WA_StyledBackground);
+    m_phoneControl->setStyleSheet(QStringLiteral(
+        "#phoneControl{\n\tbackground: #FFFFFF;\n\tborder-radius: 20px 20px 0px 0px;\n\topacity: 1;\n}\n"
+        "#phoneControl #titleWidget{\n\tbackground: #F4F4F4;\n\tborder-radius: 20px 20px 0px 0px;\n}"));
+    // Presses on the panel's own surface belong to the panel, not the phone.
+    m_phoneControl->installEventFilter(this);
+
+    auto *verticalLayout_3 = new QVBoxLayout(m_phoneControl);
+    verticalLayout_3->setObjectName(QStringLiteral("verticalLayout_3"));
+    verticalLayout_3->setContentsMargins(1, 1, 1, 1);
+
+    auto *titleWidget = new QWidget(m_phoneControl);
+    titleWidget->setObjectName(QStringLiteral("titleWidget"));
+    titleWidget->setAttribute(Qt::WA_StyledBackground);
+    titleWidget->setMaximumHeight(76);
+    auto *horizontalLayout = new QHBoxLayout(titleWidget);
+    horizontalLayout->setObjectName(QStringLiteral("horizontalLayout"));
+    horizontalLayout->setSpacing(6);
+    horizontalLayout->setContentsMargins(12, 12, 12, 12);
+
+    auto *icon = new QLabel(titleWidget);
+    icon->setObjectName(QStringLiteral("icon"));
+    icon->setFixedSize(52, 52);
+    icon->setStyleSheet(QStringLiteral("#icon{\n\tbackground: url(:/image/phone/phoneDetail.png)\n}"));
+    horizontalLayout->addWidget(icon);
+
+    auto *verticalLayout = new QVBoxLayout();
+    verticalLayout->setObjectName(QStringLiteral("verticalLayout"));
+    m_id = new QLabel(titleWidget);
+    m_id->setObjectName(QStringLiteral("id"));
+    m_id->setMinimumWidth(20);
+    verticalLayout->addWidget(m_id);
+    m_serverSnLabel = new QLabel(titleWidget);
+    m_serverSnLabel->setObjectName(QStringLiteral("serverSn"));
+    verticalLayout->addWidget(m_serverSnLabel);
+    horizontalLayout->addLayout(verticalLayout);
+
+    horizontalLayout->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
+
+    m_comboBox = new QComboBox(titleWidget);
+    m_comboBox->setObjectName(QStringLiteral("comboBox"));
+    m_comboBox->addItems({QStringLiteral("自动"), QStringLiteral("高清"), QStringLiteral("标清"), QStringLiteral("流畅")});
+    // Typing always goes to the phone, never to the quality choice.
+    m_comboBox->setFocusPolicy(Qt::NoFocus);
+    horizontalLayout->addWidget(m_comboBox);
+
+    m_screen = panelButton(titleWidget, "screen", QStringLiteral("横竖屏切换"));
+    m_screen->setMinimumSize(60, 30);
+    m_screen->setMaximumHeight(30);
+    horizontalLayout->addWidget(m_screen);
+
+    m_quit = panelButton(titleWidget, "quit", QStringLiteral("退出云机"));
+    m_quit->setFixedSize(80, 30);
+    horizontalLayout->addWidget(m_quit);
+    verticalLayout_3->addWidget(titleWidget);
+
+    auto *widget = new QWidget(m_phoneControl);
+    widget->setObjectName(QStringLiteral("widget"));
+    widget->setMaximumHeight(200);
+    auto *verticalLayout_2 = new QVBoxLayout(widget);
+    verticalLayout_2->setObjectName(QStringLiteral("verticalLayout_2"));
+    verticalLayout_2->setContentsMargins(9, 0, 9, 0);
+    auto *widgetContent = new QWidget(widget);
+    widgetContent->setObjectName(QStringLiteral("widgetContent"));
+    widgetContent->setMaximumHeight(130);
+    auto *horizontalLayout_2 = new QHBoxLayout(widgetContent);
+    horizontalLayout_2->setObjectName(QStringLiteral("horizontalLayout_2"));
+    horizontalLayout_2->setContentsMargins(9, 0, 9, 0);
+    m_reboot = menuButton(widgetContent, "reboot", QStringLiteral(":/image/phone/icon_reboot.png"), QStringLiteral("重启"));
+    horizontalLayout_2->addWidget(m_reboot);
+    m_reset = menuButton(widgetContent, "reset", QStringLiteral(":/image/phone/icon_reset.png"),
+                         QStringLiteral("恢复出厂设置"));
+    horizontalLayout_2->addWidget(m_reset);
+    m_uploadFile = menuButton(widgetContent, "uploadFile", QStringLiteral(":/image/phone/icon_upload.png"),
+                              QStringLiteral("文件上传"));
+    horizontalLayout_2->addWidget(m_uploadFile);
+    verticalLayout_2->addWidget(widgetContent);
+    verticalLayout_3->addWidget(widget);
+
+    m_phoneControl->setGeometry(1, height() - kPanelHeight, width() - 2, kPanelHeight);
+    m_phoneControl->raise();
+    m_phoneControl->hide();
+}
+
+void VideoRender::relayout()
+{
+    m_lastWidth = width();
+    m_lastHeight = height();
+    m_content->setGeometry(0, 0, m_lastWidth, m_lastHeight);
+    if (!m_hasPicture) {
+        m_content->setPixmap(QPixmap(QStringLiteral(":/image/phone/phoneBg.png"))
+                                 .scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    }
+    m_phoneControl->setGeometry(1, m_lastHeight - kPanelHeight, m_lastWidth - 2, kPanelHeight);
+    m_phoneControl->raise();
+}
+
+void VideoRender::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    m_relayoutTimer.start();
+}
+
+void VideoRender::setPhoneId(const QString &id)
+{
+    {
+        QMutexLocker lock(&m_stateMutex);
+        m_phoneId = id;
+    }
+    m_id->setText(id);
+}
+
+QString VideoRender::phoneId() const
+{
+    QMutexLocker lock(&m_stateMutex);
+    return m_phoneId;
+}
+
+QString VideoRender::serverSn() const
+{
+    QMutexLocker lock(&m_stateMutex);
+    return m_serverSn;
+}
+
+bool VideoRender::hasStream() const
+{
+    return dataSource() != nullptr;
+}
+
+std::shared_ptr<SWDataSource> VideoRender::dataSource() const
+{
+    QMutexLocker lock(&m_stateMutex);
+    return m_dataSource;
+}
+
+void VideoRender::onGuiThread(std::function<void()> work)
+{
+    QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
+}
+
+void VideoRender::SetServerSN(const QString &sn)
+{
+    {
+        QMutexLocker lock(&m_stateMutex);
+        m_serverSn = sn;
+    }
+    LOG_INFO() << "VideoRender: SetServerSN: " << sn;
+
+    // The connection data comes back from the request that fetched it, so a
+    // phone opened at the same moment elsewhere cannot swap it under us.
+    ControlInfo info;
+    if (Utils::instance()->fetchControlInfo(sn, &info)) {
+        openStream(info);
+    } else {
+        qDebug() << "VideoRender: 投屏失败,请重试";
+        onGuiThread([this] { Toast::instance()->show(2, QStringLiteral("投屏失败,请重试"), this); });
+    }
+    onGuiThread([this, sn] { m_serverSnLabel->setText(sn); });
+}
+
+void VideoRender::openStream(const ControlInfo &info)
+{
+    SWRuntime::getInstance()->init(3, "./logs");
+    if (!info.isComplete()) {
+        onGuiThread([this] { Toast::instance()->show(2, QStringLiteral("参数不完整"), this); });
+        return;
+    }
+    LOG_INFO() << "vrinitsdk" << info.padCode << " - " << info.controlIp << " - " << info.controlPort << " - "
+               << info.userId << " - " << SecretMask::shorten(info.sessionId);
+
+    const auto levels = InputMapping::videoLevels();
+    auto player = std::make_shared<SWPlayer>();
+    auto source = std::make_shared<SWDataSource>(player->getId(), this);
+    const QByteArray ip = info.controlIp.toUtf8();
+    const QByteArray session = info.sessionId.toUtf8();
+    const QByteArray pad = info.padCode.toUtf8();
+    source->setLoginParams(ip.constData(), quint16(info.controlPort), info.userId, session.constData(),
+                           pad.constData(), 0);
+    source->setPlayParams("", -1, 0, 0, 30, 30, 512, 0, -1, -1, 3, 1, 0);
+    source->setVideoLevels(levels.data(), int(levels.size()));
+    source->setVideoLevel(1);
+    source->setBusinessType(1);
+
+    // Starting is quick (the library connects in the background); doing it
+    // under the lock means a window closed meanwhile never gets a stream.
+    QMutexLocker lock(&m_stateMutex);
+    if (m_stopped)
+        return;
+    m_player = player;
+    m_dataSource = source;
+    player->setDataSource(source);
+    player->setDisplay(this);
+    player->start();
+}
+
+void VideoRender::stopStream()
+{
+    std::shared_ptr<SWPlayer> player;
+    {
+        QMutexLocker lock(&m_stateMutex);
+        m_stopped = true;
+        player = m_player;
+    }
+    if (player)
+        player->stop();
+    close();
+}
+
+void VideoRender::togglePanel()
+{
+    m_phoneControl->setVisible(!m_phoneControl->isVisible());
+    m_phoneControl->raise();
+}
+
+void VideoRender::onFrameReady()
+{
+    // The buffer holds still only while this hook runs: the scaled copy is
+    // made here, on the library's thread, and only that copy travels.
+    const QImage frame(getFrameBuffer(), getDstWidth(), getDstHeight(), getDstWidth() * 4, QImage::Format_ARGB32);
+    QImage scaled = picture(frame, m_portrait.load());
+    bool scheduled;
+    {
+        QMutexLocker lock(&m_frameMutex);
+        ++m_counters.received;
+        if (!m_pendingFrame.isNull())
+            ++m_counters.replaced;
+        m_pendingFrame = std::move(scaled);
+        scheduled = m_deliveryPending;
+        m_deliveryPending = true;
+    }
+    if (!scheduled)
+        QMetaObject::invokeMethod(this, &VideoRender::showPendingFrame, Qt::QueuedConnection);
+}
+
+void VideoRender::showPendingFrame()
+{
+    QImage frame;
+    {
+        QMutexLocker lock(&m_frameMutex);
+        frame = std::move(m_pendingFrame);
+        m_pendingFrame = QImage();
+        m_deliveryPending = false;
+        if (frame.isNull())
+            return;
+        ++m_counters.shown;
+    }
+    // A frame scaled just before a rotation has the old orientation; the
+    // next one will be right, and this one is not worth a wrong picture.
+    if ((frame.width() < frame.height()) != m_portrait.load())
+        return;
+    m_hasPicture = true;
+    m_content->setPixmap(QPixmap::fromImage(std::move(frame)));
+}
+
+VideoRender::FrameCounters VideoRender::frameCounters() const
+{
+    QMutexLocker lock(&m_frameMutex);
+    return m_counters;
+}
+
+void VideoRender::rotate()
+{
+    const bool portrait = !m_portrait.load();
+    m_portrait = portrait;
+    // Turn the picture on screen now rather than wait for the phone to send
+    // another frame, which it does only when its screen changes.
+    if (m_hasPicture) {
+        const QPixmap current = m_content->pixmap(Qt::ReturnByValue);
+        if (!current.isNull()) {
+            const QTransform turn = QTransform().rotate(portrait ? 90 : 270);
+            m_content->setPixmap(current.transformed(turn).scaled(InputMapping::pictureSize(portrait),
+                                                                  Qt::IgnoreAspectRatio, Qt::FastTransformation));
+        }
+    }
+    if (portrait) {
+        resize(500, 790);
+        emit sizeChange(false);
+    } else {
+        resize(900, 400);
+        emit sizeChange(true);
+    }
+}
+
+void VideoRender::confirmServerOrder(bool reset)
+{
+    qDebug() << (reset ? "reset" : "reboot");
+    InfoDialog dialog;
+    if (reset) {
+        dialog.setAttentionText(QStringLiteral("确定恢复出厂设置?"));
+        dialog.setWindowTitle(QStringLiteral("恢复出厂设置"));
+        dialog.setContentText(QStringLiteral("恢复出厂设置将清除手机所有数据，需要一分钟左右，期间无法对云手机进行操作"));
+    } else {
+        dialog.setAttentionText(QStringLiteral("确定重启手机?"));
+        dialog.setWindowTitle(QStringLiteral("重启手机"));
+        dialog.setContentText(QStringLiteral("重启需要一分钟左右，期间无法对云手机进行操作"));
+    }
+    centerOver(&dialog, this);
+    if (dialog.exec() != 1)
+        return;
+
+    // The request blocks for a network round trip: off the GUI thread, with
+    // the answer coming back here (dropped if the view is gone by then).
+    const QStringList serials{serverSn()};
+    auto accepted = std::make_shared<bool>(false);
+    QThread *worker = QThread::create([serials, reset, accepted] {
+        *accepted = reset ? Utils::instance()->resetArmServer(serials) : Utils::instance()->restartArmServer(serials);
+    });
+    connect(worker, &QThread::finished, this, [this, reset, accepted] {
+        if (!*accepted)
+            return;
+        Toast::instance()->show(0, reset ? QStringLiteral("云机重置成功，请稍等两分钟") : QStringLiteral("云机重启成功，请稍等两分钟"),
+                                this);
+        emit closePhoneController();
+    });
+    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    worker->start();
+}
+
+void VideoRender::touch(int action, const QPoint &viewPos)
+{
+    int x = -1;
+    int y = -1;
+    float pressure = 0.0f;
+    if (action != InputMapping::TouchUp) {
+        const QPoint phone =
+            InputMapping::toPhone(viewPos, size(), QSize(getSrcWidth(), getSrcHeight()), m_portrait.load());
+        x = phone.x();
+        y = phone.y();
+    }
+    if (const auto source = dataSource())
+        source->sendTouchEvent(action, 1, &x, &y, &pressure);
+    if (action == InputMapping::TouchUp)
+        m_touchState = 1;
+    emit sendSigleOperateDataVD(QStringLiteral("OnTouchEvent"), action, &x, &y, &pressure);
+}
+
+void VideoRender::mousePressEvent(QMouseEvent *event)
+{
+    event->accept();
+    m_touchState = 0;
+    touch(InputMapping::TouchDown, event->pos());
+    if (!InputMapping::panelSurvivesPress(event->pos(), m_phoneControl->size(), m_portrait.load()))
+        m_phoneControl->hide();
+}
+
+void VideoRender::mouseMoveEvent(QMouseEvent *event)
+{
+    event->accept();
+    if (m_touchState != 0)
+        return;
+    touch(InputMapping::TouchMove, event->pos());
+}
+
+void VideoRender::mouseReleaseEvent(QMouseEvent *event)
+{
+    event->accept();
+    touch(InputMapping::TouchUp, event->pos());
+}
+
+bool VideoRender::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_phoneControl) {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseMove:
+            event->accept();
+            return true;
+        default:
+            break;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void VideoRender::sendKey(int key)
+{
+    const auto source = dataSource();
+    if (!source)
+        return;
+    int code = Keyboard::GetInstance()->getKeyCode(key);
+    const int res = source->sendKeyEvent(InputMapping::KeyPress, code);
+    LOG_INFO() << " enter key: " << key << " and res:" << res;
+    emit sendSigleOperateDataVD(QStringLiteral("sendKeyEvent"), InputMapping::KeyPress, &code, nullptr, nullptr);
+}
+
+void VideoRender::sendNavigationKey(int which)
+{
+    const auto source = dataSource();
+    if (!source)
+        return;
+    int code = InputMapping::navigationKeyCode(which);
+    if (code == 0)
+        return;
+    source->sendKeyEvent(InputMapping::KeyPress, code);
+    emit sendSigleOperateDataVD(QStringLiteral("sendKeyEvent"), InputMapping::KeyPress, &code, nullptr, nullptr);
+}
+
+void VideoRender::pasteText(const QString &text)
+{
+    const auto source = dataSource();
+    if (!source)
+        return;
+    const QByteArray bytes = text.toUtf8();
+    if (source->copyToRemote(bytes.constData(), bytes.size()) != 0)
+        LOG_WARN() << "粘贴内容失败!!!";
+}
+
+void VideoRender::applyOperation(const QString &otype, int oper, int *datax, int *datay, float *dataf,
+                                 const QString &copycontent)
+{
+    const auto source = dataSource();
+    if (!source)
+        return;
+    // A relayed record comes from another window; missing arrays are skipped
+    // rather than read.
+    if (otype == QLatin1String("OnTouchEvent") && datax && datay && dataf)
+        source->sendTouchEvent(oper, 1, datax, datay, dataf);
+    if (otype == QLatin1String("sendKeyEvent") && datax)
+        source->sendKeyEvent(oper, datax[0]);
+    if (otype == QLatin1String("copyContent")) {
+        const QByteArray bytes = copycontent.toUtf8();
+        if (source->copyToRemote(bytes.constData(), bytes.size()) != 0)
+            LOG_WARN() << "粘贴内容失败!!!";
+    }
+}
+
+void VideoRender::onConnected()
+{
+    LOG_INFO() << "VideoRender: onConnected ";
+}
+
+void VideoRender::onReconnecting(int code)
+{
+    LOG_INFO() << "VideoRender: onReconnecting: " << code;
+}
+
+void VideoRender::onDisconnected(int code)
+{
+    emit OnConnectedSignal(QString::number(code), phoneId());
+    emit closePhoneController();
+    LOG_INFO() << "VideoRender: onDisconnected " << code;
+}
+
+void VideoRender::onDisconnected(int code, const char *message)
+{
+    emit OnConnectedSignal(QString::number(code), phoneId());
+    emit closePhoneController();
+    LOG_INFO() << "VideoRender: onDisconnected " << code << " msg : " << QString::fromUtf8(message ? message : "");
+}
+
+void VideoRender::onStatistics(const char *)
+{
+}

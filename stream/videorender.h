@@ -1,0 +1,141 @@
+#pragma once
+
+#include "platform/swplay/swdatasourcelistener.h"
+#include "platform/swplay/videodisplaywinbase.h"
+
+#include <QImage>
+#include <QMap>
+#include <QMutex>
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+class ClickableLabel;
+class MenuButton;
+class QComboBox;
+class QLabel;
+class SWDataSource;
+class SWPlayer;
+struct ControlInfo;
+
+// The live screen of one cloud phone inside its control window, with the
+// pop-up control panel. Frames and stream notifications arrive on library
+// threads; everything that touches a widget is handed to the GUI thread.
+class VideoRender final : public QWidget, public VideoDisplayWinBase, public SWDataSourceListener
+{
+    Q_OBJECT
+
+public:
+    // Opens the upload window for {phone id: server SN}, centred on anchor.
+    // The upload window lives above this library, so its owner installs this.
+    using UploadOpener = std::function<void(const QMap<QString, QString> &targets, QWidget *anchor)>;
+    static void setUploadOpener(UploadOpener opener);
+
+    // Frames seen by the frame hook, frames painted, and frames replaced by a
+    // newer one before the GUI thread got to them.
+    struct FrameCounters
+    {
+        quint64 received = 0;
+        quint64 shown = 0;
+        quint64 replaced = 0;
+    };
+
+    explicit VideoRender(QWidget *parent = nullptr);
+    ~VideoRender() override;
+
+    void setPhoneId(const QString &id);
+    QString phoneId() const;
+    QString serverSn() const;
+    // Fetches the phone's connection data and starts its stream. Blocks for
+    // the backend request: call it on a worker thread.
+    void SetServerSN(const QString &sn);
+    void togglePanel();
+    // Stops the player (if one was started) and closes the view. A stream
+    // still being opened on the worker thread is not started afterwards.
+    void stopStream();
+
+    // Input, all on the GUI thread.
+    void sendKey(int key);
+    void sendNavigationKey(int which);
+    void pasteText(const QString &text);
+    void applyOperation(const QString &otype, int oper, int *datax, int *datay, float *dataf,
+                        const QString &copycontent);
+
+    bool isPortrait() const { return m_portrait.load(); }
+    bool hasStream() const;
+    FrameCounters frameCounters() const;
+
+    // Library hooks, called on library threads.
+    void onFrameReady() override;
+    void onConnected() override;
+    void onReconnecting(int code) override;
+    void onDisconnected(int code) override;
+    void onDisconnected(int code, const char *message) override;
+    void onStatistics(const char *json) override;
+
+signals:
+    void exitVideoRender();
+    void sizeChange(bool isVertical);
+    void closePhoneController();
+    void OnConnectedSignal(QString res, QString id);
+    void sendSigleOperateDataVD(QString otype, int oper, int *datax, int *datay, float *dataf);
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    Q_DISABLE_COPY_MOVE(VideoRender)
+
+    void setupUi();
+    void relayout();
+    void openStream(const ControlInfo &info);
+    void showPendingFrame();
+    void rotate();
+    void confirmServerOrder(bool reset);
+    std::shared_ptr<SWDataSource> dataSource() const;
+    void touch(int action, const QPoint &viewPos);
+    // Runs a widget update on the GUI thread, from any thread.
+    void onGuiThread(std::function<void()> work);
+
+    // The generated widget tree.
+    QLabel *m_content = nullptr;
+    QWidget *m_phoneControl = nullptr;
+    QLabel *m_id = nullptr;
+    QLabel *m_serverSnLabel = nullptr;
+    QComboBox *m_comboBox = nullptr;
+    ClickableLabel *m_screen = nullptr;
+    ClickableLabel *m_quit = nullptr;
+    MenuButton *m_reboot = nullptr;
+    MenuButton *m_reset = nullptr;
+    MenuButton *m_uploadFile = nullptr;
+
+    QTimer m_relayoutTimer;
+    int m_lastWidth = 0;
+    int m_lastHeight = 0;
+    int m_touchState = -1; // -1 never touched, 0 down, 1 released
+    std::atomic<bool> m_portrait{true};
+
+    // Written by the opening worker and read by library threads.
+    mutable QMutex m_stateMutex;
+    QString m_serverSn;
+    QString m_phoneId;
+    std::shared_ptr<SWPlayer> m_player;
+    std::shared_ptr<SWDataSource> m_dataSource;
+    bool m_stopped = false;
+
+    // Only the newest frame waits for the GUI thread; an older one still
+    // waiting is replaced, so a slow paint never builds a queue.
+    mutable QMutex m_frameMutex;
+    QImage m_pendingFrame;
+    bool m_deliveryPending = false;
+    FrameCounters m_counters;
+    bool m_hasPicture = false;
+};
