@@ -9,6 +9,10 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 namespace {
 
 // Connections that have not said hello yet; beyond this, new ones are
@@ -17,7 +21,11 @@ constexpr int kMaxUnidentified = 128;
 
 } // namespace
 
-FarmCore::FarmCore() = default;
+FarmCore::FarmCore()
+{
+    // libx264 reports every encoder it closes; the farm's log says enough.
+    av_log_set_level(AV_LOG_ERROR);
+}
 
 FarmCore::~FarmCore()
 {
