@@ -2,6 +2,7 @@
 // view sees and what reaches the phone.
 
 #include "localcloud/phonefarm/phonefarm.h"
+#include "tests/support/screenshot.h"
 #include "tests/swplay/testview.h"
 
 #include <QJsonArray>
@@ -147,6 +148,14 @@ void TestSwplay::keysTypeIntoNotes()
     for (int key : keys)
         QCOMPARE(s.source->sendKeyEvent(3, keyboard->getKeyCode(key)), 0);
     QTRY_COMPARE(state().value("notes").toString(), QStringLiteral("hi 42.\n"));
+    const QByteArray chinese = QStringLiteral("你好").toUtf8();
+    QCOMPARE(s.source->copyToRemote(chinese.constData(), chinese.size()), 0);
+    QTRY_COMPARE(state().value("notes").toString(), QStringLiteral("hi 42.\n你好"));
+    // What the phone shows, decoded on this side, for a person to look at.
+    const int before = s.view.frames;
+    QTRY_VERIFY(s.view.frames > before);
+    QTest::qWait(300);
+    s.view.lastFrame().save(TestSupport::screenshotDir() + QStringLiteral("/swplay-notes.png"));
 }
 
 void TestSwplay::clipboardKeepsChinese()
