@@ -63,6 +63,10 @@ PhoneController::PhoneController(QWidget *parent)
             Qt::DirectConnection);
     // These two may come from the library's threads; they are handled here.
     connect(m_videoRender, &VideoRender::OnConnectedSignal, this, [this](const QString &res, const QString &id) {
+        // A window that already closed (a reboot it asked for drops the
+        // stream too) keeps quiet rather than replace its own toast.
+        if (m_videoRender->isStopped())
+            return;
         Toast::instance()->show(0, InputMapping::disconnectText(id, res), this);
     });
     connect(m_videoRender, &VideoRender::closePhoneController, this, [this] {
@@ -113,6 +117,8 @@ void PhoneController::setupUi()
 
     m_header = new QWidget(this);
     m_header->setObjectName(QStringLiteral("widget"));
+    // The header keeps room for its texts; the title bar takes what is left.
+    m_header->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Preferred);
     auto *horizontalLayout_2 = new QHBoxLayout(m_header);
     horizontalLayout_2->setObjectName(QStringLiteral("horizontalLayout_2"));
 
@@ -143,13 +149,13 @@ void PhoneController::setupUi()
     m_pasteBtn->setText(QStringLiteral("粘贴文本"));
     m_pasteBtn->setStyleSheet(
         QStringLiteral("#pasteBtn {\nborder :1px solid #94d3ff;\ncolor:#94d3ff;\nborder-radius: 10px 10px 10px 10px;\n}"));
-    horizontalLayout_2->addWidget(m_pasteBtn);
+    horizontalLayout_2->addWidget(m_pasteBtn, 0, Qt::AlignVCenter);
     horizontalLayout->addWidget(m_header);
 
     m_titleWidget = new TitleWidget(this);
     m_titleWidget->setObjectName(QStringLiteral("titleWidget"));
     m_titleWidget->setMinimumHeight(50);
-    horizontalLayout->addWidget(m_titleWidget);
+    horizontalLayout->addWidget(m_titleWidget, 1);
     verticalLayout->addLayout(horizontalLayout);
 
     m_videoRender = new VideoRender(this);

@@ -278,6 +278,12 @@ QString VideoRender::serverSn() const
     return m_serverSn;
 }
 
+bool VideoRender::isStopped() const
+{
+    QMutexLocker lock(&m_stateMutex);
+    return m_stopped;
+}
+
 bool VideoRender::hasStream() const
 {
     return dataSource() != nullptr;

@@ -67,6 +67,8 @@ public:
 
     bool isPortrait() const { return m_portrait.load(); }
     bool hasStream() const;
+    // True once the view was stopped or closed; a stream never starts after.
+    bool isStopped() const;
     FrameCounters frameCounters() const;
 
     // Library hooks, called on library threads.

@@ -1,0 +1,433 @@
+#include "api/phonerecord.h"
+#include "app/appevent.h"
+#include "app/utils.h"
+#include "resources/tarvixresources.h"
+#include "stream/inputmapping.h"
+#include "stream/menubutton.h"
+#include "stream/phonecontroller.h"
+#include "stream/videorender.h"
+#include "tests/support/localcloud.h"
+#include "tests/support/screenshot.h"
+#include "tests/support/tempsettings.h"
+#include "widgets/clickablelabel.h"
+#include "widgets/infodialog.h"
+#include "widgets/toast.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+// Real X input, through the XTEST extension, as a person's mouse and
+// keyboard would give it.
+bool xdotool(const QStringList &args)
+{
+    QProcess p;
+    p.start(QStringLiteral("xdotool"), args);
+    return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+QStringList at(const QPoint &global)
+{
+    return {QStringLiteral("mousemove"), QString::number(global.x()), QString::number(global.y())};
+}
+
+bool click(QWidget *widget, const QPoint &local)
+{
+    return xdotool(at(widget->mapToGlobal(local)) + QStringList{QStringLiteral("click"), QStringLiteral("1")});
+}
+
+bool click(QWidget *widget)
+{
+    return click(widget, widget->rect().center());
+}
+
+// Runs work from inside the event loop once a modal dialog is up, so a test
+// can answer a dialog that blocks the code that opened it.
+void whenModal(std::function<void(QWidget *)> work)
+{
+    auto *timer = new QTimer;
+    timer->setInterval(50);
+    QObject::connect(timer, &QTimer::timeout, [timer, work] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal || !modal->isVisible())
+            return;
+        timer->stop();
+        timer->deleteLater();
+        QTest::qWait(200);
+        work(modal);
+    });
+    timer->start();
+}
+
+QString applyStyleSheet()
+{
+    QFile file(QStringLiteral(":/style/style.css"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("no style sheet");
+    qApp->setStyleSheet(QString::fromUtf8(file.readAll()));
+    return QString();
+}
+
+} // namespace
+
+// The control window against a real local cloud, driven with X input.
+class TestControlWindow : public QObject
+{
+    Q_OBJECT
+
+private:
+    TestSupport::TempSettings m_settings;
+    std::unique_ptr<TestSupport::LocalCloud> m_cloud;
+    QVector<PhoneRecord> m_phones;
+    QList<PhoneController *> m_windows;
+
+    PhoneController *open(int phoneIndex)
+    {
+        const PhoneRecord &phone = m_phones.at(phoneIndex);
+        auto *window = new PhoneController;
+        m_windows << window;
+        window->move(40, 40);
+        window->show();
+        window->setCurrentId(phone.serverTitle);
+        window->setCurrentTime(Utils::remainingTimeText(3600 * 30));
+        window->startStream(phone.serverSn);
+        window->activateWindow();
+        return window;
+    }
+
+    QJsonObject state(int phoneIndex) const { return m_cloud->phoneState(m_phones.at(phoneIndex).serverSn); }
+
+    bool waitForPicture(PhoneController *window, int timeoutMs = 10000)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < timeoutMs) {
+            if (window->videoRender()->frameCounters().shown > 0)
+                return true;
+            QTest::qWait(20);
+        }
+        return false;
+    }
+
+    bool waitFor(const std::function<bool()> &condition, int timeoutMs = 10000)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < timeoutMs) {
+            if (condition())
+                return true;
+            QTest::qWait(50);
+        }
+        return condition();
+    }
+
+    // The panel's controls are reached by clicking the header's icon.
+    void openPanel(PhoneController *window)
+    {
+        auto *panel = window->findChild<QWidget *>(QStringLiteral("phoneControl"));
+        if (!panel->isVisible())
+            click(window->findChild<QWidget *>(QStringLiteral("icon")));
+        QTRY_VERIFY(panel->isVisible());
+    }
+
+    QPoint viewPointFor(PhoneController *window, const QPoint &phone)
+    {
+        VideoRender *view = window->videoRender();
+        if (view->isPortrait())
+            return QPoint(phone.x() * view->width() / 720 + 1, phone.y() * view->height() / 1280 + 1);
+        return QPoint(phone.y() * view->width() / 1280 + 1, view->height() - phone.x() * view->height() / 720);
+    }
+
+    // Touches after the given count, as the phone recorded them.
+    QJsonArray touchesSince(int phoneIndex, int count)
+    {
+        const QJsonArray all = state(phoneIndex).value(QStringLiteral("touches")).toArray();
+        QJsonArray out;
+        for (int i = count; i < all.size(); ++i)
+            out.append(all.at(i));
+        return out;
+    }
+    int touchCount(int phoneIndex) { return state(phoneIndex).value(QStringLiteral("touches")).toArray().size(); }
+
+    void checkClickLands(PhoneController *window, int phoneIndex, const QPoint &viewPos)
+    {
+        VideoRender *view = window->videoRender();
+        const int before = touchCount(phoneIndex);
+        QVERIFY(click(view, viewPos));
+        QJsonArray touches;
+        QVERIFY(waitFor([&] {
+            touches = touchesSince(phoneIndex, before);
+            return touches.size() >= 2;
+        }));
+        const QPoint expected = InputMapping::toPhone(viewPos, view->size(), QSize(720, 1280), view->isPortrait());
+        const QJsonObject down = touches.first().toObject();
+        QCOMPARE(down.value(QStringLiteral("action")).toInt(), 0);
+        QCOMPARE(down.value(QStringLiteral("x")).toInt(), expected.x());
+        QCOMPARE(down.value(QStringLiteral("y")).toInt(), expected.y());
+        const QJsonObject up = touches.last().toObject();
+        QCOMPARE(up.value(QStringLiteral("action")).toInt(), 1);
+        QCOMPARE(up.value(QStringLiteral("x")).toInt(), -1);
+        QCOMPARE(up.value(QStringLiteral("y")).toInt(), -1);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        initTarvixResources();
+        QCOMPARE(applyStyleSheet(), QString());
+        QVERIFY(QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("version")}) == 0);
+        m_cloud = std::make_unique<TestSupport::LocalCloud>();
+        QVERIFY2(m_cloud->isReady(), qPrintable(m_cloud->errorString()));
+        ServiceBases bases = Utils::compiledServiceBases();
+        bases.api = m_cloud->apiBase();
+        Utils::overrideServiceBases(bases);
+
+        const QString token = m_cloud->signIn(TestSupport::LocalCloud::demoPhone());
+        QVERIFY2(!token.isEmpty(), qPrintable(m_cloud->errorString()));
+        AppEvent::instance()->setPhone(TestSupport::LocalCloud::demoPhone());
+        AppEvent::instance()->setToken(token);
+        m_phones = PhoneRecord::listFromAnswer(Utils::instance()->serverList().toUtf8());
+        QVERIFY(m_phones.size() >= 5);
+    }
+
+    void cleanupTestCase()
+    {
+        qDeleteAll(m_windows);
+        m_windows.clear();
+        m_cloud.reset();
+    }
+
+    void cleanup()
+    {
+        if (QTest::currentTestFailed() && m_cloud)
+            qWarning().noquote() << m_cloud->consoleLog().right(4000);
+    }
+
+    // The frame is there at once; the picture follows when the phone sends it.
+    void opensAndShowsLiveScreen()
+    {
+        QElapsedTimer clock;
+        clock.start();
+        PhoneController *window = open(0);
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        for (const char *name : {"widget", "titleWidget", "videoRender", "sysMenu", "pasteBtn", "mcl", "currentID"})
+            QVERIFY2(window->findChild<QWidget *>(QLatin1String(name))->isVisible(), name);
+        QCOMPARE(window->findChild<QLabel *>(QStringLiteral("currentID"))->text(), m_phones.at(0).serverTitle);
+        const bool earlyPicture = window->videoRender()->frameCounters().shown > 0;
+        QTest::qWait(100);
+        TestSupport::grabScreen(QStringLiteral("controlwindow-opening"));
+
+        QVERIFY(waitForPicture(window));
+        qInfo("first picture %lld ms after opening%s", qint64(clock.elapsed()),
+              earlyPicture ? " (already there at the first check)" : "");
+        QVERIFY(window->videoRender()->hasStream());
+        QTest::qWait(300);
+        TestSupport::grabScreen(QStringLiteral("controlwindow-portrait"));
+
+        // The header shows the server SN under the phone's id once opened.
+        QTRY_COMPARE(window->findChild<QLabel *>(QStringLiteral("serverSn"))->text(), m_phones.at(0).serverSn);
+    }
+
+    void clicksLandInPortraitAndLandscape()
+    {
+        PhoneController *window = m_windows.last();
+        checkClickLands(window, 0, QPoint(100, 150));
+        checkClickLands(window, 0, QPoint(333, 20));
+
+        openPanel(window);
+        QTest::qWait(300);
+        TestSupport::grabScreen(QStringLiteral("controlwindow-panel"));
+        QVERIFY(click(window->findChild<QWidget *>(QStringLiteral("screen"))));
+        QTRY_COMPARE(window->size(), QSize(918, 520));
+        QTRY_VERIFY(!window->videoRender()->isPortrait());
+        QTRY_COMPARE(window->findChild<QLabel *>(QStringLiteral("Content"))->size(), window->videoRender()->size());
+        // The panel covers the bottom; a press on the picture above it hides it.
+        checkClickLands(window, 0, QPoint(600, 60));
+        checkClickLands(window, 0, QPoint(20, 100));
+        QTest::qWait(300);
+        TestSupport::grabScreen(QStringLiteral("controlwindow-landscape"));
+
+        openPanel(window);
+        QVERIFY(click(window->findChild<QWidget *>(QStringLiteral("screen"))));
+        QTRY_COMPARE(window->size(), QSize(520, 918));
+        QTRY_VERIFY(window->videoRender()->isPortrait());
+    }
+
+    void dragGivesDownMovesUp()
+    {
+        PhoneController *window = m_windows.last();
+        VideoRender *view = window->videoRender();
+        const int before = touchCount(0);
+        const QPoint from = view->mapToGlobal(QPoint(100, 300));
+        QStringList args = at(from) + QStringList{QStringLiteral("mousedown"), QStringLiteral("1")};
+        for (int step = 1; step <= 5; ++step)
+            args += at(from + QPoint(step * 30, step * 20)) + QStringList{QStringLiteral("sleep"), QStringLiteral("0.05")};
+        args += QStringList{QStringLiteral("mouseup"), QStringLiteral("1")};
+        QVERIFY(xdotool(args));
+        QJsonArray touches;
+        QVERIFY(waitFor([&] {
+            touches = touchesSince(0, before);
+            return !touches.isEmpty() && touches.last().toObject().value(QStringLiteral("action")).toInt() == 1;
+        }));
+        QVERIFY(touches.size() >= 3);
+        QCOMPARE(touches.first().toObject().value(QStringLiteral("action")).toInt(), 0);
+        for (int i = 1; i < touches.size() - 1; ++i)
+            QCOMPARE(touches.at(i).toObject().value(QStringLiteral("action")).toInt(), 2);
+        const QJsonObject lastMove = touches.at(touches.size() - 2).toObject();
+        const QPoint end = InputMapping::toPhone(QPoint(250, 400), view->size(), QSize(720, 1280), true);
+        QCOMPARE(lastMove.value(QStringLiteral("x")).toInt(), end.x());
+        QCOMPARE(lastMove.value(QStringLiteral("y")).toInt(), end.y());
+        const QJsonObject up = touches.last().toObject();
+        QCOMPARE(up.value(QStringLiteral("x")).toInt(), -1);
+        QCOMPARE(up.value(QStringLiteral("y")).toInt(), -1);
+    }
+
+    void keysNavigationAndPaste()
+    {
+        PhoneController *window = m_windows.last();
+        // Open the notes app: the first icon of the home screen.
+        QVERIFY(click(window->findChild<QWidget *>(QStringLiteral("homeControl"))));
+        QTRY_COMPARE(state(0).value(QStringLiteral("screen")).toString(), QStringLiteral("home"));
+        QVERIFY(click(window->videoRender(), viewPointFor(window, QPoint(90, 320))));
+        QTRY_COMPARE(state(0).value(QStringLiteral("screen")).toString(), QStringLiteral("notes"));
+        const QString notesBefore = state(0).value(QStringLiteral("notes")).toString();
+
+        window->activateWindow();
+        QTRY_VERIFY(window->isActiveWindow());
+        QVERIFY(xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("60"), QStringLiteral("hello")}));
+        QTRY_COMPARE(state(0).value(QStringLiteral("notes")).toString(), notesBefore + QStringLiteral("hello"));
+        QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("BackSpace")}));
+        QTRY_COMPARE(state(0).value(QStringLiteral("notes")).toString(), notesBefore + QStringLiteral("hell"));
+
+        const QString chinese = QStringLiteral("你好，云手机！");
+        QGuiApplication::clipboard()->setText(chinese);
+        QVERIFY(click(window->findChild<QWidget *>(QStringLiteral("pasteBtn"))));
+        QTRY_COMPARE(state(0).value(QStringLiteral("clipboard")).toString(), chinese);
+        QCOMPARE(state(0).value(QStringLiteral("notes")).toString(), notesBefore + QStringLiteral("hell") + chinese);
+
+        // Back leaves the notes, Home keeps the home screen, Menu opens and closes the menu.
+        QVERIFY(click(window->findChild<QWidget *>(QStringLiteral("backControl"))));
+        QTRY_COMPARE(state(0).value(QStringLiteral("screen")).toString(), QStringLiteral("home"));
+        QVERIFY(click(window->videoRender(), viewPointFor(window, QPoint(90, 320))));
+        QTRY_COMPARE(state(0).value(QStringLiteral("screen")).toString(), QStringLiteral("notes"));
+        QVERIFY(click(window->findChild<QWidget *>(QStringLiteral("homeControl"))));
+        QTRY_COMPARE(state(0).value(QStringLiteral("screen")).toString(), QStringLiteral("home"));
+        QVERIFY(click(window->findChild<QWidget *>(QStringLiteral("menuControl"))));
+        QTRY_VERIFY(state(0).value(QStringLiteral("menuOpen")).toBool());
+        QVERIFY(click(window->findChild<QWidget *>(QStringLiteral("menuControl"))));
+        QTRY_VERIFY(!state(0).value(QStringLiteral("menuOpen")).toBool());
+
+        QList<int> codes;
+        for (const QJsonValue &k : state(0).value(QStringLiteral("keys")).toArray())
+            codes << k.toObject().value(QStringLiteral("code")).toInt();
+        QVERIFY(codes.contains(158) && codes.contains(172) && codes.contains(139));
+    }
+
+    void smoothLevelAndExit()
+    {
+        PhoneController *window = m_windows.last();
+        openPanel(window);
+        auto *combo = window->findChild<QComboBox *>(QStringLiteral("comboBox"));
+        QVERIFY(click(combo));
+        QTRY_VERIFY(combo->view()->isVisible());
+        QTest::qWait(200);
+        // The list's rows are as wide as the popup, whatever the view says.
+        const QRect item = combo->view()->visualRect(combo->model()->index(3, 0));
+        const QPoint target(combo->view()->window()->geometry().center().x(),
+                            combo->view()->viewport()->mapToGlobal(item.center()).y());
+        QVERIFY(xdotool(at(target) + QStringList{QStringLiteral("click"), QStringLiteral("1")}));
+        QTRY_COMPARE(combo->currentText(), QStringLiteral("流畅"));
+        QTRY_COMPARE(state(0).value(QStringLiteral("level")).toInt(), 3);
+
+        QVERIFY(click(window->findChild<QWidget *>(QStringLiteral("quit"))));
+        QTRY_VERIFY(!window->isVisible());
+        QTRY_VERIFY(state(0).value(QStringLiteral("sessions")).toArray().isEmpty());
+    }
+
+    void cancelledRebootSendsNothing()
+    {
+        PhoneController *window = open(1);
+        QVERIFY(waitForPicture(window));
+        const qint64 lastEvent = [this] {
+            const QJsonArray all = m_cloud->events();
+            return all.isEmpty() ? qint64(0) : qint64(all.last().toObject().value(QStringLiteral("id")).toDouble());
+        }();
+        openPanel(window);
+        bool dialogSeen = false;
+        whenModal([&](QWidget *dialog) {
+            dialogSeen = qobject_cast<InfoDialog *>(dialog) != nullptr;
+            click(dialog->findChild<QPushButton *>(QStringLiteral("cancel")));
+        });
+        QVERIFY(click(window->findChild<QWidget *>(QStringLiteral("reboot"))));
+        QTRY_VERIFY(dialogSeen);
+        QTRY_VERIFY(!QApplication::activeModalWidget());
+        QTest::qWait(500);
+        QVERIFY(window->isVisible());
+        QCOMPARE(m_cloud->events(QStringLiteral("reboot"), lastEvent).size(), 0);
+        window->videoRender()->stopStream();
+        window->close();
+    }
+
+    void confirmedRebootClosesWithToast()
+    {
+        PhoneController *window = open(2);
+        QVERIFY(waitForPicture(window));
+        const int bootsBefore = state(2).value(QStringLiteral("bootCount")).toInt();
+        openPanel(window);
+        QString title;
+        whenModal([&](QWidget *dialog) {
+            title = dialog->windowTitle();
+            TestSupport::grabScreen(QStringLiteral("controlwindow-reboot-dialog"));
+            click(dialog->findChild<QPushButton *>(QStringLiteral("ok")));
+        });
+        QVERIFY(click(window->findChild<QWidget *>(QStringLiteral("reboot"))));
+        QTRY_COMPARE(title, QStringLiteral("重启手机"));
+        QTRY_VERIFY(!window->isVisible());
+        QTRY_COMPARE(Toast::instance()->window()->text(), QStringLiteral("云机重启成功，请稍等两分钟"));
+        QVERIFY(Toast::instance()->window()->isVisible());
+        QTRY_VERIFY(state(2).value(QStringLiteral("bootCount")).toInt() > bootsBefore);
+    }
+
+    void kickClosesWithReason()
+    {
+        PhoneController *window = open(3);
+        QVERIFY(waitForPicture(window));
+        QVERIFY(m_cloud->kick(m_phones.at(3).serverSn));
+        QTRY_VERIFY(!window->isVisible());
+        QCOMPARE(Toast::instance()->window()->text(),
+                 QStringLiteral("云手机 %1 断开连接.(196613)").arg(m_phones.at(3).serverTitle));
+    }
+
+    void standaloneStatusAfterASecond()
+    {
+        PhoneController *window = open(4);
+        int asked = 0;
+        connect(window, &PhoneController::getMachineControlStatusPC, this, [&asked](int current) {
+            ++asked;
+            return current;
+        });
+        QCOMPARE(asked, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(asked, 1, 5000);
+        auto *mcl = window->findChild<QLabel *>(QStringLiteral("mcl"));
+        QCOMPARE(mcl->text(), QStringLiteral("单机中"));
+        QVERIFY(mcl->isVisible());
+        window->videoRender()->stopStream();
+        window->close();
+    }
+};
+
+QTEST_MAIN(TestControlWindow)
+#include "tst_controlwindow.moc"
