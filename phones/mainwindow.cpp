@@ -1,10 +1,16 @@
 #include "phones/mainwindow.h"
 
+#include "api/phonerecord.h"
 #include "app/appevent.h"
 #include "app/utils.h"
 #include "phones/applicationmousefilter.h"
 #include "phones/globalmouseevent.h"
+#include "phones/phonedetail.h"
+#include "phones/phonelist.h"
+#include "phones/phonetree.h"
+#include "phones/previewstarter.h"
 #include "phones/systemtray.h"
+#include "widgets/toast.h"
 #include "widgets/clickablelabel.h"
 #include "widgets/flowlayout.h"
 #include "widgets/slidenavigation.h"
@@ -18,6 +24,9 @@
 #include <QCursor>
 #include <QDebug>
 #include <QHeaderView>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLineEdit>
 #include <QListView>
 #include <QMouseEvent>
@@ -30,6 +39,17 @@ namespace {
 
 constexpr QSize NormalSize(1120, 680);
 constexpr QSize UserPanelSize(228, 244);
+// Where a phone row keeps its server_sn.
+constexpr int ServerSnRole = Qt::UserRole + 1;
+
+QString batchBoxStyle(bool anyChecked)
+{
+    return QStringLiteral("#comboBox {color: %1}QComboBox QAbstractItemView {outline: 0px;border: 0px}"
+                          "QComboBox QAbstractItemView::item {height: 20px}"
+                          "QComboBox QAbstractItemView::item:hover {background: #E5ECF1}"
+                          "QComboBox QAbstractItemView::item:selected {background: #E5ECF1}")
+        .arg(anyChecked ? QStringLiteral("#0598FE") : QStringLiteral("#333333"));
+}
 
 } // namespace
 
@@ -119,10 +139,7 @@ void MainWindow::setupPhonePage()
     combo->ensurePolished();
     combo->setMinimumWidth(combo->fontMetrics().horizontalAdvance(combo->lineEdit()->placeholderText()) + 48);
     combo->setView(new QListView(combo));
-    combo->setStyleSheet(QStringLiteral(
-        "#comboBox {color: #333333}QComboBox QAbstractItemView {outline: 0px;border: 0px}"
-        "QComboBox QAbstractItemView::item {height: 20px}QComboBox QAbstractItemView::item:hover {background: #E5ECF1}"
-        "QComboBox QAbstractItemView::item:selected {background: #E5ECF1}"));
+    combo->setStyleSheet(batchBoxStyle(false));
     combo->setCurrentIndex(-1);
 
     for (ClickableLabel *label : {m_ui->cancelSelectionBtn, m_ui->allSelectionBtn, m_ui->reverseSelectioBtn,
@@ -140,6 +157,33 @@ void MainWindow::setupPhonePage()
     m_ui->PhoneWidget->setContentsMargins(20, 20, 20, 20);
     m_cardLayout = new FlowLayout(m_ui->PhoneWidget, 0, 10, 0);
     showNoPhone();
+
+    m_phoneTree = new PhoneTree(this);
+    m_previewStarter = new PreviewStarter(this);
+    connect(m_phoneTree, &PhoneTree::phoneStateChanged, this, [this](int row) {
+        showRow(row);
+        // Cards with the same title follow the row (their own handler then
+        // reports back, which changes nothing more).
+        const QString title = m_phoneTree->title(row);
+        for (PhoneDetail *card : phoneCards()) {
+            if (card->title() == title)
+                card->setChecked(m_phoneTree->phoneState(row));
+        }
+    });
+    connect(m_phoneTree, &PhoneTree::groupChanged, this, &MainWindow::showGroupRow);
+    connect(m_phoneTree, &PhoneTree::checkedListChanged, this,
+            [this](const QStringList &list) { recolourBatchBox(list.size()); });
+    connect(m_phoneTree, &PhoneTree::uncheckRefused, this, &MainWindow::onUncheckRefused);
+
+    connect(tree, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem *item) { onTreeItemChanged(item); });
+    connect(tree, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem *item) { onTreeItemClicked(item); });
+    connect(m_ui->cancelSelectionBtn, &ClickableLabel::clicked, m_phoneTree, &PhoneTree::clearSelection);
+    connect(m_ui->allSelectionBtn, &ClickableLabel::clicked, this, [this] { selectAllOrInvert(false); });
+    connect(m_ui->reverseSelectioBtn, &ClickableLabel::clicked, this, [this] { selectAllOrInvert(true); });
+    connect(m_ui->refreshBtn, &ClickableLabel::clicked, this, [this] {
+        leaveGroupControl();
+        refreshPhoneList(true);
+    });
 }
 
 void MainWindow::createPushClient()
@@ -178,9 +222,285 @@ void MainWindow::refreshPhoneList(bool showToast)
 {
     if (!showToast)
         m_ui->titleWidget->setUserName(AppEvent::instance()->phone());
-    // The phone list (tree and cards) is not loaded yet: the page keeps its
-    // empty state, and no refresh is reported.
-    showNoPhone();
+
+    const QString text = Utils::instance()->serverList();
+    qDebug().noquote() << "----list----" << text;
+    if (text.isEmpty()) {
+        // The tree and the cards stay as they were.
+        showNoPhone();
+        qDebug() << "no server list";
+        return;
+    }
+    if (showToast)
+        Toast::instance()->show(1, QStringLiteral("刷新成功"), this);
+
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError) {
+        qDebug() << "JSON格式错误";
+        return;
+    }
+    const QJsonValue data = document.object().value(QStringLiteral("data"));
+    if (!data.isArray())
+        return;
+    const QJsonArray array = data.toArray();
+    qDebug("current root size %d", int(array.size()));
+    setCardAreaClass(QStringLiteral("noPhoneNone"), QStringLiteral("#PhoneWidget{background-color:#fff};"));
+
+    // The rebuild meets every phone unchecked: group control would be left
+    // with fewer than two phones and a master that may be gone, so it is
+    // left first, as the refresh label does.
+    if (m_groupControl)
+        leaveGroupControl();
+
+    m_treeUpdating = true;
+    m_ui->treeWidget->clear();
+    m_treeUpdating = false;
+    clearCards();
+
+    QVector<PhoneRecord> records;
+    records.reserve(array.size());
+    for (const QJsonValue &entry : array)
+        records.push_back(PhoneRecord::fromJson(entry.toObject()));
+    QVector<PhoneTree::Phone> phones;
+    phones.reserve(records.size());
+    for (const PhoneRecord &record : qAsConst(records))
+        phones.push_back(PhoneTree::Phone{record.serverTitle, record.serverSn});
+    m_phoneTree->setPhones(phones);
+    recolourBatchBox(0);
+
+    if (records.isEmpty()) {
+        showNoPhone();
+        qDebug() << "nophone";
+        return;
+    }
+    buildTree(records);
+    buildCards(records);
+}
+
+void MainWindow::buildTree(const QVector<PhoneRecord> &records)
+{
+    QTreeWidget *tree = m_ui->treeWidget;
+    // The build sets texts, data, check states and flags, each of which
+    // the tree reports as a change: none of them is the user's.
+    m_treeUpdating = true;
+    tree->setHeaderLabels({tr("分组"), tr("剩余时间")});
+    tree->header()->setDefaultAlignment(Qt::AlignCenter);
+    tree->setSelectionMode(QAbstractItemView::MultiSelection);
+    tree->setColumnWidth(0, 120);
+    tree->setStyleSheet(QStringLiteral("QHeaderView::section {border: none}#treeWidget {background: #F4F4F4;border: none}"));
+
+    auto *group = new QTreeWidgetItem(tree, {tr("默认分组"), PhoneTree::selectedText(0)});
+    const QDateTime now = QDateTime::currentDateTime();
+    for (const PhoneRecord &record : records) {
+        auto *row = new QTreeWidgetItem(group, {record.serverTitle, PhoneList::remainingText(record, now)});
+        row->setData(0, ServerSnRole, record.serverSn);
+        row->setCheckState(0, Qt::Unchecked);
+        // Only the rules of this page change a check state, never the tree.
+        row->setFlags(Qt::ItemIsSelectable);
+    }
+    group->setExpanded(true);
+    group->setCheckState(0, Qt::Unchecked);
+    group->setFlags(Qt::ItemIsSelectable);
+    m_treeUpdating = false;
+}
+
+void MainWindow::buildCards(const QVector<PhoneRecord> &records)
+{
+    if (!m_cardLayout)
+        m_cardLayout = new FlowLayout(m_ui->PhoneWidget, 0, 10, 0);
+    const QDateTime now = QDateTime::currentDateTime();
+    for (const PhoneRecord &record : records) {
+        auto *card = new PhoneDetail(nullptr);
+        card->setRemainingText(PhoneList::remainingText(record, now));
+        card->setOpStatus(record.opStatus);
+        card->setTitle(record.serverTitle);
+        card->setServerSn(record.serverSn);
+        card->setChecked(Qt::Unchecked);
+        card->setSid(record.sid);
+        card->setIdcId(record.idcId);
+        card->setIdcSn(record.idcSn);
+        card->setOrderSn(record.orderSn);
+        card->setSerid(record.serid);
+        card->setOwner(this);
+        card->setPreviewStarter(m_previewStarter);
+        m_cardLayout->addWidget(card);
+        // The records of a window's arrays live only during its emission:
+        // group control answers and relays directly.
+        connect(card, &PhoneDetail::sendSigleOperateDataPD, this,
+                [this](const QString &id, const QString &otype, int oper, int *datax, int *datay, float *dataf,
+                       int mstatus, const QString &copycontent) {
+                    if (mstatus == 2)
+                        relayOperation(id, otype, oper, datax, datay, dataf, copycontent);
+                },
+                Qt::DirectConnection);
+        connect(card, &PhoneDetail::getMachineControlStatusPD, this, &MainWindow::queryMachineControlStatus,
+                Qt::DirectConnection);
+    }
+    if (m_ui->PhoneWidget->layout() != m_cardLayout)
+        m_ui->PhoneWidget->setLayout(m_cardLayout);
+    QTimer::singleShot(1000, this, &MainWindow::startPreviews);
+}
+
+void MainWindow::clearCards()
+{
+    const QObjectList children = m_ui->PhoneWidget->children();
+    if (children.isEmpty())
+        return;
+    qDebug("current children size: %d", int(children.size()));
+    for (QObject *child : children) {
+        if (auto *card = qobject_cast<PhoneDetail *>(child)) {
+            // Gone from view now, deleted once the new cards are in.
+            card->hide();
+            card->deleteLater();
+            qDebug().noquote() << "Widget child found: " << card->objectName();
+        } else {
+            qDebug().noquote() << "Non-widget child found: " << child->objectName();
+        }
+    }
+}
+
+void MainWindow::startPreviews()
+{
+    // One background start per card, in card order; each fetch blocks only
+    // the starter's thread, and the preview opens on this one.
+    for (PhoneDetail *card : phoneCards())
+        card->startPreview();
+}
+
+QList<PhoneDetail *> MainWindow::phoneCards() const
+{
+    QList<PhoneDetail *> cards;
+    for (QObject *child : m_ui->PhoneWidget->children()) {
+        auto *card = qobject_cast<PhoneDetail *>(child);
+        // Cards of the previous list wait hidden for their deletion.
+        if (card && !card->isHidden())
+            cards << card;
+    }
+    return cards;
+}
+
+QTreeWidgetItem *MainWindow::groupItem() const
+{
+    return m_ui->treeWidget->topLevelItemCount() > 0 ? m_ui->treeWidget->topLevelItem(0) : nullptr;
+}
+
+void MainWindow::showRow(int row)
+{
+    QTreeWidgetItem *group = groupItem();
+    if (!group || row < 0 || row >= group->childCount())
+        return;
+    m_treeUpdating = true;
+    group->child(row)->setCheckState(0, m_phoneTree->phoneState(row));
+    m_treeUpdating = false;
+}
+
+void MainWindow::showGroupRow()
+{
+    QTreeWidgetItem *group = groupItem();
+    if (!group)
+        return;
+    m_treeUpdating = true;
+    group->setCheckState(0, m_phoneTree->groupState());
+    group->setText(1, PhoneTree::selectedText(m_phoneTree->checkedCount()));
+    m_treeUpdating = false;
+}
+
+void MainWindow::onTreeItemChanged(QTreeWidgetItem *item)
+{
+    if (m_treeUpdating || !item)
+        return;
+    // Any other change of a row's check state goes through the rules; a
+    // change of its texts or data leaves the state as it was.
+    QTreeWidgetItem *group = groupItem();
+    if (item == group)
+        m_phoneTree->setGroupState(item->checkState(0));
+    else if (group && item->parent() == group)
+        m_phoneTree->setPhoneState(group->indexOfChild(item), item->checkState(0));
+}
+
+void MainWindow::onTreeItemClicked(QTreeWidgetItem *item)
+{
+    QTreeWidgetItem *group = groupItem();
+    if (!item || !group)
+        return;
+    if (item == group)
+        m_phoneTree->clickGroup();
+    else if (item->parent() == group)
+        m_phoneTree->clickPhone(group->indexOfChild(item));
+}
+
+void MainWindow::onUncheckRefused(int row)
+{
+    Toast::instance()->show(1, QStringLiteral("群控模式下云机至少勾选2台"), this);
+    // Whatever shows the row unchecked by now (the tree, a card's check box)
+    // is put back after a moment.
+    QTimer::singleShot(100, this, [this, row] {
+        const int first = row < 0 ? 0 : row;
+        const int last = row < 0 ? m_phoneTree->count() - 1 : row;
+        for (int i = first; i <= last; ++i) {
+            showRow(i);
+            for (PhoneDetail *card : phoneCards()) {
+                if (card->title() == m_phoneTree->title(i))
+                    card->setChecked(m_phoneTree->phoneState(i));
+            }
+        }
+        showGroupRow();
+    });
+}
+
+void MainWindow::setPhoneChecked(Qt::CheckState state, const QString &title)
+{
+    m_phoneTree->setStateByTitle(title, state);
+    recolourBatchBox(m_phoneTree->checkedCount());
+}
+
+void MainWindow::recolourBatchBox(int checkedCount)
+{
+    const QString style = batchBoxStyle(checkedCount > 0);
+    if (m_ui->comboBox->styleSheet() != style)
+        m_ui->comboBox->setStyleSheet(style);
+}
+
+void MainWindow::selectAllOrInvert(bool invert)
+{
+    if (!m_phoneTree->hasGroupRow())
+        Toast::instance()->show(1, QStringLiteral("请选择云手机"), this);
+    if (invert)
+        m_phoneTree->invertSelection();
+    else
+        m_phoneTree->selectAll();
+}
+
+QStringList MainWindow::checkedPhoneList() const
+{
+    return m_phoneTree->checkedServerSns();
+}
+
+void MainWindow::leaveGroupControl()
+{
+    m_groupControl = false;
+    m_phoneTree->setGroupControl(false);
+    m_ui->groupControlBtn->setStyleSheet(QStringLiteral("background-color: transparent"));
+    m_masterPhone.clear();
+}
+
+int MainWindow::queryMachineControlStatus(const QString &, const QString &, int)
+{
+    // Group control cannot be switched on yet, so every window is standalone.
+    return -1;
+}
+
+void MainWindow::relayOperation(const QString &id, const QString &otype, int oper, int *datax, int *datay,
+                                float *dataf, const QString &copycontent)
+{
+    if (!m_groupControl)
+        return;
+    const QStringList checked = checkedPhoneList();
+    for (PhoneDetail *card : phoneCards()) {
+        if (card->serverSn() != id && checked.contains(card->serverSn()))
+            card->relayOperation(otype, oper, datax, datay, dataf, copycontent);
+    }
 }
 
 void MainWindow::openPurchasePage()
@@ -191,9 +511,14 @@ void MainWindow::openPurchasePage()
 
 void MainWindow::showNoPhone()
 {
+    setCardAreaClass(QStringLiteral("noPhone"), QString());
+}
+
+void MainWindow::setCardAreaClass(const QString &cssClass, const QString &styleSheet)
+{
     QWidget *cards = m_ui->PhoneWidget;
-    cards->setProperty("class", QStringLiteral("noPhone"));
-    cards->setStyleSheet(QString());
+    cards->setProperty("class", cssClass);
+    cards->setStyleSheet(styleSheet);
     // A changed class takes effect only once the style looks at the widget again.
     cards->style()->unpolish(cards);
     cards->style()->polish(cards);

@@ -2,13 +2,21 @@
 
 #include "widgets/draggablewidget.h"
 
+#include <QList>
 #include <QPointer>
+#include <QStringList>
+#include <QVector>
 
 #include <memory>
 
 class FlowLayout;
+class PhoneDetail;
+class PhoneTree;
+class PreviewStarter;
 class QMouseEvent;
+class QTreeWidgetItem;
 class SystemTray;
+struct PhoneRecord;
 
 namespace Ui {
 class MainWindow;
@@ -33,6 +41,27 @@ public:
     // 0: the phone page (reloads the list), 1: the purchase page.
     void switchPage(int index);
     void refreshPhoneList(bool showToast);
+
+    // A card's check box changed: every row with that title follows.
+    void setPhoneChecked(Qt::CheckState state, const QString &title);
+    // server_sn of every checked phone, in tree order.
+    QStringList checkedPhoneList() const;
+    PhoneTree *phoneTree() const { return m_phoneTree; }
+    // The phone cards, in the order of the card area.
+    QList<PhoneDetail *> phoneCards() const;
+
+    // Group control, as far as the phone list needs it: the flag, the
+    // master, and leaving (label back to transparent, master emptied, the
+    // phones not told). Switching it on and the role rules come with group
+    // control itself.
+    bool groupControl() const { return m_groupControl; }
+    QString masterPhone() const { return m_masterPhone; }
+    void leaveGroupControl();
+    // A control window asks for its role; standalone while group control is off.
+    int queryMachineControlStatus(const QString &code, const QString &serverSn, int status);
+    // A master's record for the other checked phones; nothing while off.
+    void relayOperation(const QString &id, const QString &otype, int oper, int *datax, int *datay, float *dataf,
+                        const QString &copycontent);
 
     SystemTray *systemTray() const { return m_tray; }
     FlowLayout *cardLayout() const { return m_cardLayout; }
@@ -63,6 +92,19 @@ private:
     void showNormalLook();
     void restoreUnderCursor(const QPoint &globalPos);
     void showNoPhone();
+    void setCardAreaClass(const QString &cssClass, const QString &styleSheet);
+    void buildTree(const QVector<PhoneRecord> &records);
+    void buildCards(const QVector<PhoneRecord> &records);
+    void clearCards();
+    void startPreviews();
+    void showRow(int row);
+    void showGroupRow();
+    void onTreeItemChanged(QTreeWidgetItem *item);
+    void onTreeItemClicked(QTreeWidgetItem *item);
+    void onUncheckRefused(int row);
+    void recolourBatchBox(int checkedCount);
+    void selectAllOrInvert(bool invert);
+    QTreeWidgetItem *groupItem() const;
     void openPurchasePage();
     void showUserPanel();
     void onGlobalMouseEvent(QMouseEvent *event);
@@ -70,6 +112,13 @@ private:
     std::unique_ptr<Ui::MainWindow> m_ui;
     SystemTray *m_tray = nullptr;
     FlowLayout *m_cardLayout = nullptr;
+    PhoneTree *m_phoneTree = nullptr;
+    PreviewStarter *m_previewStarter = nullptr;
+    // Set while the tree widget is being built or made to show the rules'
+    // state: those changes are not the user's, the change handler skips them.
+    bool m_treeUpdating = false;
+    bool m_groupControl = false;
+    QString m_masterPhone;
     QPointer<QWidget> m_userPanel;
     bool m_titlePressed = false;
 };

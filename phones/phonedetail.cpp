@@ -1,0 +1,301 @@
+#include "phones/phonedetail.h"
+
+#include "phones/mainwindow.h"
+#include "phones/previewstarter.h"
+#include "stream/phonecontroller.h"
+#include "stream/videorendermini.h"
+#include "widgets/clickablelabel.h"
+
+#include <QCheckBox>
+#include <QDebug>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QSpacerItem>
+#include <QStyleOption>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString CheckedFrame = QStringLiteral("#widget {border: 1px solid #0084DF;border-radius: 6px 6px 6px 6px;}");
+const QString UncheckedFrame = QStringLiteral("#widget {border: 1px solid #E3E3E3;border-radius: 6px 6px 6px 6px;}");
+
+PhoneDetail::ConfigPusher &configPusher()
+{
+    static PhoneDetail::ConfigPusher pusher;
+    return pusher;
+}
+
+} // namespace
+
+void PhoneDetail::setConfigPusher(ConfigPusher pusher)
+{
+    configPusher() = std::move(pusher);
+}
+
+PhoneDetail::PhoneDetail(QWidget *parent)
+    : QWidget(parent)
+{
+    setupUi();
+    setMinimumSize(124, 244);
+    setAttribute(Qt::WA_Hover);
+    setStyleSheet(QString());
+
+    connect(m_checkBox, &QCheckBox::stateChanged, this, &PhoneDetail::onCheckStateChanged);
+    connect(m_reloadBtn, &ClickableLabel::clicked, this, &PhoneDetail::startPreview);
+    connect(m_enterBtn, &QPushButton::clicked, this, &PhoneDetail::enterPhone);
+}
+
+PhoneDetail::~PhoneDetail()
+{
+    // A start still waiting for this card would have nothing to show in.
+    if (m_starter)
+        m_starter->cancel(this);
+}
+
+void PhoneDetail::setupUi()
+{
+    setObjectName(QStringLiteral("PhoneDetail"));
+    resize(154, 230);
+    setWindowTitle(tr("Form"));
+
+    m_verticalLayout_2 = new QVBoxLayout(this);
+    m_verticalLayout_2->setObjectName(QStringLiteral("verticalLayout_2"));
+    m_verticalLayout_2->setSpacing(0);
+    m_verticalLayout_2->setContentsMargins(4, 4, 4, 4);
+
+    m_frame = new QWidget(this);
+    m_frame->setObjectName(QStringLiteral("widget"));
+    m_frame->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    // A plain widget draws its style-sheet border only when asked to.
+    m_frame->setAttribute(Qt::WA_StyledBackground);
+    m_frame->setStyleSheet(QStringLiteral("#widget{\n\tborder: 1px solid #E3E3E3;\n\tborder-radius: 6px 6px 6px 6px;\n}"));
+    m_gridLayout = new QGridLayout(m_frame);
+    m_gridLayout->setObjectName(QStringLiteral("gridLayout"));
+    m_gridLayout->setContentsMargins(1, 1, 1, 1);
+
+    m_horizontalLayout = new QHBoxLayout();
+    m_horizontalLayout->setObjectName(QStringLiteral("horizontalLayout"));
+    m_horizontalLayout->setSpacing(0);
+    const QMargins defaults = m_horizontalLayout->contentsMargins();
+    m_horizontalLayout->setContentsMargins(7, defaults.top(), defaults.right(), defaults.bottom());
+    m_reloadBtn = new ClickableLabel(m_frame);
+    m_reloadBtn->setObjectName(QStringLiteral("reloadBtn"));
+    m_reloadBtn->setMaximumSize(18, 18);
+    m_reloadBtn->setPixmap(QPixmap(QStringLiteral(":/image/phone/refresh_hover.png")));
+    m_reloadBtn->setScaledContents(true);
+    m_reloadBtn->setToolTip(tr("刷新"));
+    m_reloadBtn->setCursor(Qt::PointingHandCursor);
+    m_horizontalLayout->addWidget(m_reloadBtn);
+    m_horizontalLayout->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    m_checkBox = new QCheckBox(m_frame);
+    m_checkBox->setObjectName(QStringLiteral("checkBox"));
+    m_horizontalLayout->addWidget(m_checkBox);
+    m_gridLayout->addLayout(m_horizontalLayout, 0, 0);
+
+    m_preview = new VideoRenderMini(m_frame);
+    m_preview->setObjectName(QStringLiteral("videorendermini"));
+    m_gridLayout->addWidget(m_preview, 1, 0);
+
+    m_phoneState = new QLabel(m_frame);
+    m_phoneState->setObjectName(QStringLiteral("phoneState"));
+    m_phoneState->setMinimumHeight(36);
+    m_phoneState->setStyleSheet(QStringLiteral("background-color:#FFFFFF;"));
+    m_phoneState->setAlignment(Qt::AlignCenter);
+    m_phoneState->setText(tr("---"));
+    m_gridLayout->addWidget(m_phoneState, 2, 0);
+    m_verticalLayout_2->addWidget(m_frame);
+
+    m_label = new QLabel(this);
+    m_label->setObjectName(QStringLiteral("label"));
+    m_label->setMinimumHeight(40);
+    m_label->setStyleSheet(QStringLiteral("background-color:#fff;"));
+    m_label->setAlignment(Qt::AlignCenter);
+    m_label->setText(tr("001"));
+    m_verticalLayout_2->addWidget(m_label);
+
+    m_enterBtn = new QPushButton(tr("进入云机"), this);
+    m_enterBtn->setObjectName(QStringLiteral("enterBtn"));
+    m_enterBtn->setProperty("class", QStringLiteral("btn-hover"));
+    m_enterBtn->setCursor(Qt::PointingHandCursor);
+    m_enterBtn->hide();
+}
+
+void PhoneDetail::setRemainingText(const QString &text)
+{
+    m_remainingText = text;
+    m_phoneState->setText(text);
+}
+
+void PhoneDetail::setOpStatus(int status)
+{
+    // Every state reads the same: the remaining time, in black.
+    m_opStatus = status;
+    m_phoneState->setText(m_remainingText);
+    m_phoneState->setStyleSheet(
+        QStringLiteral("#phoneState {color:#000000;background: #FFFFFF;border-radius: 6px 6px 6px 6px}"));
+}
+
+void PhoneDetail::setTitle(const QString &title)
+{
+    m_title = title;
+    m_label->setText(title);
+}
+
+void PhoneDetail::setServerSn(const QString &serverSn)
+{
+    m_serverSn = serverSn;
+}
+
+void PhoneDetail::setChecked(Qt::CheckState state)
+{
+    m_checkBox->setCheckState(state);
+}
+
+Qt::CheckState PhoneDetail::checkState() const
+{
+    return m_checkBox->checkState();
+}
+
+void PhoneDetail::onCheckStateChanged(int state)
+{
+    const Qt::CheckState checked = state == Qt::Unchecked ? Qt::Unchecked : Qt::Checked;
+    if (m_owner)
+        m_owner->setPhoneChecked(checked, m_title);
+    if (checked == Qt::Checked) {
+        qDebug() << "选中";
+        m_frame->setStyleSheet(CheckedFrame);
+    } else {
+        qDebug() << "取消";
+        m_frame->setStyleSheet(UncheckedFrame);
+    }
+}
+
+void PhoneDetail::mousePressEvent(QMouseEvent *event)
+{
+    // Presses that no child takes (the preview, the texts, the frame).
+    event->accept();
+    setChecked(checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+}
+
+void PhoneDetail::enterEvent(QEvent *event)
+{
+    QWidget::enterEvent(event);
+    if (rect().contains(mapFromGlobal(QCursor::pos()))) {
+        m_enterBtn->show();
+        m_enterBtn->raise();
+    }
+}
+
+void PhoneDetail::leaveEvent(QEvent *event)
+{
+    QWidget::leaveEvent(event);
+    if (!rect().contains(mapFromGlobal(QCursor::pos())))
+        m_enterBtn->hide();
+}
+
+void PhoneDetail::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    m_enterBtn->setGeometry(width() / 2 - 40, height() / 2 - 15, 80, 30);
+}
+
+void PhoneDetail::paintEvent(QPaintEvent *)
+{
+    QStyleOption option;
+    option.initFrom(this);
+    QPainter painter(this);
+    style()->drawPrimitive(QStyle::PE_Widget, &option, &painter, this);
+}
+
+void PhoneDetail::startPreview()
+{
+    if (!m_starter)
+        return;
+    m_starter->start(this, m_serverSn, [this](bool ok, const ControlInfo &info) { previewFetched(ok, info); });
+}
+
+void PhoneDetail::previewFetched(bool ok, const ControlInfo &info)
+{
+    if (!ok) {
+        qDebug() << "VideoRender: 投屏失败,请重试";
+        return;
+    }
+    m_preview->openPreview(m_title, info);
+    m_preview->show();
+}
+
+void PhoneDetail::enterPhone()
+{
+    if (emit GetWidgetIsViblePD()) {
+        emit SetWindowFrontPD();
+        return;
+    }
+
+    if (configPusher())
+        configPusher()(m_serverSn, m_sid, m_idcId, m_idcSn, m_orderSn, m_serid);
+    else
+        qDebug() << "配置文件推送未安装";
+
+    auto *window = new PhoneController;
+    window->show();
+    window->setCurrentId(m_title);
+    window->setCurrentTime(m_remainingText);
+    window->startStream(m_serverSn);
+    m_enterBtn->hide();
+
+    // Orders and questions go to the newest window only; the older ones
+    // are closed (hidden) and never shown again.
+    if (m_window)
+        disconnect(this, nullptr, m_window, nullptr);
+    m_window = window;
+
+    // The record's arrays live only while the window emits: relay directly.
+    connect(window, &PhoneController::sendSigleOperateDataPC, this,
+            [this](const QString &otype, int oper, int *datax, int *datay, float *dataf, int mstatus,
+                   const QString &copycontent) {
+                emit sendSigleOperateDataPD(m_serverSn, otype, oper, datax, datay, dataf, mstatus, copycontent);
+            },
+            Qt::DirectConnection);
+    connect(window, &PhoneController::getMachineControlStatusPC, this,
+            [this](int status) { return emit getMachineControlStatusPD(m_title, m_serverSn, status); },
+            Qt::DirectConnection);
+    connect(this, &PhoneDetail::syncOperateDataToPC, window, &PhoneController::applyOperation, Qt::DirectConnection);
+    connect(this, &PhoneDetail::ChangeMCSStatusPD, window, &PhoneController::setControlStatus);
+    connect(this, &PhoneDetail::SetWindowFrontPD, window, &PhoneController::bringToFront);
+    connect(this, &PhoneDetail::GetWidgetIsViblePD, window, &PhoneController::isShown, Qt::DirectConnection);
+    connect(window, &PhoneController::reloadSDK, this, &PhoneDetail::startPreview);
+
+    // The control window's stream takes over: the preview's own ends, so a
+    // relayed operation reaches the phone once, through the window, and the
+    // card shows the placeholder until the window is closed.
+    QTimer::singleShot(1000, m_preview, [this, opened = QPointer<PhoneController>(window)] {
+        if (opened && opened->isVisible())
+            m_preview->stopPreview();
+    });
+}
+
+QString PhoneDetail::openWindowId()
+{
+    if (emit GetWidgetIsViblePD()) {
+        qDebug().noquote() << "存在选中打开的窗口---" << m_serverSn;
+        return m_serverSn;
+    }
+    return QStringLiteral("-1");
+}
+
+void PhoneDetail::setMachineControlStatus(int status)
+{
+    emit ChangeMCSStatusPD(status);
+}
+
+void PhoneDetail::relayOperation(const QString &otype, int oper, int *datax, int *datay, float *dataf,
+                                 const QString &copycontent)
+{
+    m_preview->applyOperation(otype, oper, datax, datay, dataf, copycontent);
+    emit syncOperateDataToPC(otype, oper, datax, datay, dataf, copycontent);
+}

@@ -1,0 +1,33 @@
+#include "phones/phonelist.h"
+
+#include "api/phonerecord.h"
+#include "app/utils.h"
+
+#include <QDebug>
+
+#include <limits>
+
+namespace PhoneList {
+
+qint64 secondsUntil(const QString &start, const QString &end, const QDateTime &now)
+{
+    const QString format = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+    const QDateTime startTime = QDateTime::fromString(start, format);
+    const QDateTime endTime = QDateTime::fromString(end, format);
+    if (!startTime.isValid() || !endTime.isValid())
+        qDebug() << "Invalid datetime string";
+    const qint64 seconds = endTime.isValid() ? now.secsTo(endTime) : 0;
+    qDebug().noquote() << "Time elapsed: " << seconds << "秒";
+    return seconds;
+}
+
+QString remainingText(const PhoneRecord &record, const QDateTime &now)
+{
+    // A rental decades away still reads as days, not as a wrapped number.
+    const qint64 seconds = qBound<qint64>(std::numeric_limits<qint32>::min(),
+                                          secondsUntil(record.startTime, record.endTime, now),
+                                          std::numeric_limits<qint32>::max());
+    return Utils::remainingTimeText(qint32(seconds));
+}
+
+} // namespace PhoneList

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+struct PhoneRecord;
+
+// The phone list's time rules, kept free of widgets.
+namespace PhoneList {
+
+// Seconds from now to the end of the rental period, both times given as
+// "yyyy-MM-dd HH:mm:ss" local time: negative once it has passed, 0 when
+// the end cannot be read. The start only takes part in the validity check.
+qint64 secondsUntil(const QString &start, const QString &end, const QDateTime &now = QDateTime::currentDateTime());
+
+// The remaining-time text of a phone (row and card).
+QString remainingText(const PhoneRecord &record, const QDateTime &now = QDateTime::currentDateTime());
+
+} // namespace PhoneList

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "app/appevent.h"
+
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <QWaitCondition>
+
+#include <deque>
+#include <functional>
+
+class QThread;
+
+// Starts card previews one at a time on one background thread: the
+// blocking connection-data request runs there, and the widget work that
+// follows is handed to the GUI thread, in the order the starts were asked
+// for. A start whose card has gone is dropped, also while still queued.
+class PreviewStarter final : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Fetches one phone's connection data; true when `out` was filled.
+    using Fetch = std::function<bool(const QString &serverSn, ControlInfo *out)>;
+    // Runs on the GUI thread (the context's thread) with the fetch's result.
+    using Done = std::function<void(bool ok, const ControlInfo &info)>;
+
+    // Without a fetch function the backend's is used.
+    explicit PreviewStarter(QObject *parent = nullptr, Fetch fetch = Fetch());
+    // Drops the starts still waiting and waits for the one on the wire.
+    ~PreviewStarter() override;
+
+    // Queues a start for the phone; `done` runs while `context` lives.
+    void start(QObject *context, const QString &serverSn, Done done);
+    // Forgets the waiting starts of a context (a card being deleted).
+    void cancel(QObject *context);
+    int waiting() const;
+
+private:
+    Q_DISABLE_COPY_MOVE(PreviewStarter)
+
+    struct Job
+    {
+        QObject *context = nullptr;
+        QString serverSn;
+        Done done;
+    };
+
+    void run();
+
+    Fetch m_fetch;
+    QThread *m_thread = nullptr;
+    mutable QMutex m_mutex;
+    QWaitCondition m_wake;
+    std::deque<Job> m_jobs;
+    // The context of the start on the wire; cleared when it is cancelled.
+    QObject *m_running = nullptr;
+    bool m_stopping = false;
+};

@@ -1,0 +1,101 @@
+#pragma once
+
+#include "platform/swplay/swdatasourcelistener.h"
+#include "platform/swplay/videodisplaywinbase.h"
+
+#include <QImage>
+#include <QMutex>
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+
+#include <memory>
+
+class QGridLayout;
+class QLabel;
+class SWDataSource;
+class SWPlayer;
+struct ControlInfo;
+
+// The small live picture of one phone on its card: its own low-rate stream,
+// every frame shown at 100 x 170, no input of its own, but it carries out
+// the operations group control relays to its phone. Frames and
+// notifications arrive on library threads; only the pixmap is applied here,
+// on the GUI thread.
+class VideoRenderMini final : public QWidget, public VideoDisplayWinBase, public SWDataSourceListener
+{
+    Q_OBJECT
+
+public:
+    static constexpr QSize PictureSize{100, 170};
+
+    // Frames seen by the frame hook, frames painted, and frames replaced by
+    // a newer one before the GUI thread got to them.
+    struct FrameCounters
+    {
+        quint64 received = 0;
+        quint64 shown = 0;
+        quint64 replaced = 0;
+    };
+
+    explicit VideoRenderMini(QWidget *parent = nullptr);
+    // Stops this preview's own stream only; every other stream of the
+    // process goes on.
+    ~VideoRenderMini() override;
+
+    void showPlaceholder();
+    // Ends this preview's stream and shows the placeholder; relayed
+    // operations do nothing until the next openPreview().
+    void stopPreview();
+    // Starts the stream with the connection data the caller has just
+    // fetched for this phone; title only names the phone in log lines. A
+    // new start replaces the running stream. GUI thread.
+    void openPreview(const QString &title, const ControlInfo &info);
+    // Carries out a relayed operation record on this preview's phone; does
+    // nothing before a stream was opened. GUI thread.
+    void applyOperation(const QString &otype, int oper, int *datax, int *datay, float *dataf,
+                        const QString &copycontent);
+
+    bool hasStream() const;
+    FrameCounters frameCounters() const;
+    // The reason written beside a disconnect code in the log.
+    static QString disconnectReason(int code);
+
+    // Library hooks, called on library threads.
+    void onFrameReady() override;
+    void onConnected() override;
+    void onReconnecting(int code) override;
+    void onDisconnected(int code) override;
+    void onDisconnected(int code, const char *message) override;
+    void onStatistics(const char *json) override;
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    Q_DISABLE_COPY_MOVE(VideoRenderMini)
+
+    void relayout();
+    void showPendingFrame();
+    std::shared_ptr<SWDataSource> dataSource() const;
+    QString title() const;
+
+    // The generated widget tree.
+    QGridLayout *m_gridLayout = nullptr;
+    QLabel *m_content = nullptr;
+
+    QTimer m_relayoutTimer;
+
+    // Written on the GUI thread, read by library threads.
+    mutable QMutex m_stateMutex;
+    QString m_title;
+    std::shared_ptr<SWPlayer> m_player;
+    std::shared_ptr<SWDataSource> m_dataSource;
+
+    // Only the newest frame waits for the GUI thread; an older one still
+    // waiting is replaced, so a busy window never builds a queue.
+    mutable QMutex m_frameMutex;
+    QImage m_pendingFrame;
+    bool m_deliveryPending = false;
+    FrameCounters m_counters;
+};
