@@ -6,6 +6,7 @@
 #include "localcloud/core/activitylog.h"
 #include "localcloud/core/cloudstate.h"
 #include "localcloud/core/farmlink.h"
+#include "localcloud/pages/pagesservice.h"
 
 #include <QCommandLineParser>
 #include <QGuiApplication>
@@ -180,6 +181,7 @@ int main(int argc, char *argv[])
     httplib::Server apiServer;
     apiServer.set_payload_max_length(MaxBody);
     ApiService api(state, log, farm, controlIp);
+    PagesService::install(apiServer); // before the API's catch-all routes
     api.install(apiServer);
     httplib::Server adminServer;
     adminServer.set_payload_max_length(MaxBody);

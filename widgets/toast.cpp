@@ -62,6 +62,9 @@ void Toast::showText(const QString &text)
     m_dlg->setText(text);
     m_dlg->setWindowFlags(m_dlg->windowFlags() | Qt::WindowStaysOnTopHint);
     m_dlg->show();
+    // Stay above a window shown after the toast was made, also where no
+    // window manager honours the stay-on-top hint.
+    m_dlg->raise();
     // Let the layout settle on the new text before anyone reads the size.
     m_dlg->adjustSize();
 }

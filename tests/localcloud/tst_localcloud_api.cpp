@@ -57,6 +57,7 @@ private slots:
     void formBodiesAreDecoded();
     void versionAnnouncement();
     void restartKeepsUsersAndTokens();
+    void agreementPages();
 
 private:
     QString phoneOf(const QString &token, int index);
@@ -407,6 +408,15 @@ void TestLocalCloudApi::restartKeepsUsersAndTokens()
     const LocalCloud::Reply missing = m_cloud->apiPost(QStringLiteral("/vorl/v1/no_such_thing"), "");
     QCOMPARE(missing.status, 404L);
     QCOMPARE(codeOf(missing), 404);
+}
+
+void TestLocalCloudApi::agreementPages()
+{
+    for (const char *path : {"/user_agreement", "/privacy", "/disclaimer", "/delete_agreement"}) {
+        const auto reply = TestSupport::LocalCloud::request("GET", m_cloud->apiBase() + QLatin1String(path), {}, {});
+        QCOMPARE(reply.status, 200L);
+        QVERIFY2(QString::fromUtf8(reply.body).contains(QStringLiteral("<h1>")), path);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestLocalCloudApi)
