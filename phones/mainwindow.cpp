@@ -245,7 +245,8 @@ void MainWindow::refreshPhoneList(bool showToast)
         return;
     const QJsonArray array = data.toArray();
     qDebug("current root size %d", int(array.size()));
-    setCardAreaClass(QStringLiteral("noPhoneNone"), QStringLiteral("#PhoneWidget{background-color:#fff};"));
+    // Without a semicolon after the rule: Qt rejects a sheet that has one.
+    setCardAreaClass(QStringLiteral("noPhoneNone"), QStringLiteral("#PhoneWidget{background-color:#fff}"));
 
     // The rebuild meets every phone unchecked: group control would be left
     // with fewer than two phones and a master that may be gone, so it is
