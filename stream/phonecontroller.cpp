@@ -42,6 +42,14 @@ PhoneController::PhoneController(QWidget *parent)
     setWindowTitle(QStringLiteral("云手机"));
     resize(520, 918);
 
+    // Every key belongs to the phone. A child holding the focus would eat
+    // some of them first (a picture button swallows the space bar), so only
+    // the window itself takes the keyboard.
+    const QList<QWidget *> children = findChildren<QWidget *>();
+    for (QWidget *child : children)
+        child->setFocusPolicy(Qt::NoFocus);
+    setFocusPolicy(Qt::StrongFocus);
+
     m_titleWidget->setSettingButtonHidden(true);
     m_titleWidget->setMaxButtonHidden(true);
     m_titleWidget->setBrandHidden(true);
