@@ -522,6 +522,7 @@ private slots:
             }
             return true;
         }));
+        hover(QPoint(1500, 950)); // no card hovered in the picture
         const QImage shot = screen(QStringLiteral("phonepage-live-previews"));
 
         // The tree reads as the probe's, which holds the same list.
