@@ -251,7 +251,7 @@ void MainWindow::refreshPhoneList(bool showToast)
     // The rebuild meets every phone unchecked: group control would be left
     // with fewer than two phones and a master that may be gone, so it is
     // left first, as the refresh label does.
-    if (m_groupControl)
+    if (groupControl())
         leaveGroupControl();
 
     m_treeUpdating = true;
@@ -478,9 +478,14 @@ QStringList MainWindow::checkedPhoneList() const
     return m_phoneTree->checkedServerSns();
 }
 
+bool MainWindow::groupControl() const
+{
+    // The check rules hold the flag: they enforce what it implies.
+    return m_phoneTree->groupControl();
+}
+
 void MainWindow::leaveGroupControl()
 {
-    m_groupControl = false;
     m_phoneTree->setGroupControl(false);
     m_ui->groupControlBtn->setStyleSheet(QStringLiteral("background-color: transparent"));
     m_masterPhone.clear();
@@ -495,7 +500,7 @@ int MainWindow::queryMachineControlStatus(const QString &, const QString &, int)
 void MainWindow::relayOperation(const QString &id, const QString &otype, int oper, int *datax, int *datay,
                                 float *dataf, const QString &copycontent)
 {
-    if (!m_groupControl)
+    if (!groupControl())
         return;
     const QStringList checked = checkedPhoneList();
     for (PhoneDetail *card : phoneCards()) {

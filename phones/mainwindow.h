@@ -54,7 +54,7 @@ public:
     // master, and leaving (label back to transparent, master emptied, the
     // phones not told). Switching it on and the role rules come with group
     // control itself.
-    bool groupControl() const { return m_groupControl; }
+    bool groupControl() const;
     QString masterPhone() const { return m_masterPhone; }
     void leaveGroupControl();
     // A control window asks for its role; standalone while group control is off.
@@ -117,7 +117,6 @@ private:
     // Set while the tree widget is being built or made to show the rules'
     // state: those changes are not the user's, the change handler skips them.
     bool m_treeUpdating = false;
-    bool m_groupControl = false;
     QString m_masterPhone;
     QPointer<QWidget> m_userPanel;
     bool m_titlePressed = false;
