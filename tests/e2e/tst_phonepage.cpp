@@ -645,6 +645,9 @@ private slots:
         QVERIFY(waitFor([&] { return windowsOf(m_client->processId(), ControlTitle).isEmpty(); }));
         QVERIFY(waitFor([&] { return sessionsAt(0, 30) == 0 && sessionsAt(0, 1) == 1; }));
         QVERIFY(waitFor([&] { return previewIsLive(screen(), 0); }));
+        // The window was hidden, not destroyed: every other preview streams on.
+        for (int i = 1; i < m_phones.size(); ++i)
+            QCOMPARE(sessionsAt(i, 1), rented(i) ? 1 : 0);
     }
 
     void reloadIconRestartsPreview()
