@@ -233,9 +233,10 @@ void PhoneController::queryControlStatus()
 
 void PhoneController::bringToFront()
 {
-    Toast::instance()->show(1, QStringLiteral("该云机已经打开"), this);
+    // Raised first, so the toast lands on top of it.
     raise();
     activateWindow();
+    Toast::instance()->show(1, QStringLiteral("该云机已经打开"), this);
 }
 
 bool PhoneController::isShown() const
