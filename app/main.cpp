@@ -1,4 +1,5 @@
 #include "account/login.h"
+#include "account/sessionexpiry.h"
 #include "account/update.h"
 #include "app/appevent.h"
 #include "app/crashhandler.h"
@@ -89,20 +90,7 @@ int main(int argc, char *argv[])
     loadStyleSheet(app);
     LOG_INFO() << "welcome to cloud phone";
 
-    // The server no longer takes the token (code 100 on any call but sign-in).
-    // Utils has already signed out; the windows follow. Several expiries in a
-    // row find the same state and leave it as it is.
-    QObject::connect(AppEvent::instance(), &AppEvent::sessionExpired, &app, [] {
-        MainWindow::instance()->releasePushClient();
-        MainWindow::instance()->hide();
-        Login *login = Login::instance();
-        login->clearCode();
-        if (!login->isVisible())
-            login->show();
-        login->raise();
-        login->activateWindow();
-        qDebug() << "-----超时登出";
-    });
+    followSessionExpiry(&app);
 
     if (Utils::instance()->autoLogin()) {
         LOG_INFO() << "user auto login";
