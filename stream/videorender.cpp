@@ -380,32 +380,15 @@ void VideoRender::onFrameReady()
     // made here, on the library's thread, and only that copy travels.
     const QImage frame(getFrameBuffer(), getDstWidth(), getDstHeight(), getDstWidth() * 4, QImage::Format_ARGB32);
     QImage scaled = picture(frame, m_portrait.load());
-    bool scheduled;
-    {
-        QMutexLocker lock(&m_frameMutex);
-        ++m_counters.received;
-        if (!m_pendingFrame.isNull())
-            ++m_counters.replaced;
-        m_pendingFrame = std::move(scaled);
-        scheduled = m_deliveryPending;
-        m_deliveryPending = true;
-    }
-    if (!scheduled)
+    if (m_frames.put(std::move(scaled)))
         QMetaObject::invokeMethod(this, &VideoRender::showPendingFrame, Qt::QueuedConnection);
 }
 
 void VideoRender::showPendingFrame()
 {
-    QImage frame;
-    {
-        QMutexLocker lock(&m_frameMutex);
-        frame = std::move(m_pendingFrame);
-        m_pendingFrame = QImage();
-        m_deliveryPending = false;
-        if (frame.isNull())
-            return;
-        ++m_counters.shown;
-    }
+    QImage frame = m_frames.take();
+    if (frame.isNull())
+        return;
     // A frame scaled just before a rotation has the old orientation; the
     // next one will be right, and this one is not worth a wrong picture.
     if ((frame.width() < frame.height()) != m_portrait.load())
@@ -416,8 +399,7 @@ void VideoRender::showPendingFrame()
 
 VideoRender::FrameCounters VideoRender::frameCounters() const
 {
-    QMutexLocker lock(&m_frameMutex);
-    return m_counters;
+    return m_frames.counters();
 }
 
 void VideoRender::rotate()

@@ -2,6 +2,7 @@
 
 #include "platform/swplay/swdatasourcelistener.h"
 #include "platform/swplay/videodisplaywinbase.h"
+#include "stream/framemailbox.h"
 
 #include <QImage>
 #include <QMap>
@@ -35,14 +36,7 @@ public:
     using UploadOpener = std::function<void(const QMap<QString, QString> &targets, QWidget *anchor)>;
     static void setUploadOpener(UploadOpener opener);
 
-    // Frames seen by the frame hook, frames painted, and frames replaced by a
-    // newer one before the GUI thread got to them.
-    struct FrameCounters
-    {
-        quint64 received = 0;
-        quint64 shown = 0;
-        quint64 replaced = 0;
-    };
+    using FrameCounters = FrameMailbox::Counters;
 
     explicit VideoRender(QWidget *parent = nullptr);
     ~VideoRender() override;
@@ -135,9 +129,6 @@ private:
 
     // Only the newest frame waits for the GUI thread; an older one still
     // waiting is replaced, so a slow paint never builds a queue.
-    mutable QMutex m_frameMutex;
-    QImage m_pendingFrame;
-    bool m_deliveryPending = false;
-    FrameCounters m_counters;
+    FrameMailbox m_frames;
     bool m_hasPicture = false;
 };

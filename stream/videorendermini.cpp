@@ -79,10 +79,7 @@ void VideoRenderMini::stopPreview()
     if (player)
         player->stop();
     // A frame decoded just before the stop must not cover the placeholder.
-    {
-        QMutexLocker lock(&m_frameMutex);
-        m_pendingFrame = QImage();
-    }
+    m_frames.clear();
     showPlaceholder();
 }
 
@@ -172,39 +169,21 @@ void VideoRenderMini::onFrameReady()
     // Decoded frames are opaque; saying so spares the pixmap a premultiplying pass.
     if (scaled.format() == QImage::Format_ARGB32)
         scaled.reinterpretAsFormat(QImage::Format_RGB32);
-    bool scheduled;
-    {
-        QMutexLocker lock(&m_frameMutex);
-        ++m_counters.received;
-        if (!m_pendingFrame.isNull())
-            ++m_counters.replaced;
-        m_pendingFrame = std::move(scaled);
-        scheduled = m_deliveryPending;
-        m_deliveryPending = true;
-    }
-    if (!scheduled)
+    if (m_frames.put(std::move(scaled)))
         QMetaObject::invokeMethod(this, &VideoRenderMini::showPendingFrame, Qt::QueuedConnection);
 }
 
 void VideoRenderMini::showPendingFrame()
 {
-    QImage frame;
-    {
-        QMutexLocker lock(&m_frameMutex);
-        frame = std::move(m_pendingFrame);
-        m_pendingFrame = QImage();
-        m_deliveryPending = false;
-        if (frame.isNull())
-            return;
-        ++m_counters.shown;
-    }
+    QImage frame = m_frames.take();
+    if (frame.isNull())
+        return;
     m_content->setPixmap(QPixmap::fromImage(std::move(frame)));
 }
 
 VideoRenderMini::FrameCounters VideoRenderMini::frameCounters() const
 {
-    QMutexLocker lock(&m_frameMutex);
-    return m_counters;
+    return m_frames.counters();
 }
 
 void VideoRenderMini::resizeEvent(QResizeEvent *event)

@@ -2,6 +2,7 @@
 
 #include "platform/swplay/swdatasourcelistener.h"
 #include "platform/swplay/videodisplaywinbase.h"
+#include "stream/framemailbox.h"
 
 #include <QImage>
 #include <QMutex>
@@ -29,14 +30,7 @@ class VideoRenderMini final : public QWidget, public VideoDisplayWinBase, public
 public:
     static constexpr QSize PictureSize{100, 170};
 
-    // Frames seen by the frame hook, frames painted, and frames replaced by
-    // a newer one before the GUI thread got to them.
-    struct FrameCounters
-    {
-        quint64 received = 0;
-        quint64 shown = 0;
-        quint64 replaced = 0;
-    };
+    using FrameCounters = FrameMailbox::Counters;
 
     explicit VideoRenderMini(QWidget *parent = nullptr);
     // Stops this preview's own stream only; every other stream of the
@@ -94,8 +88,5 @@ private:
 
     // Only the newest frame waits for the GUI thread; an older one still
     // waiting is replaced, so a busy window never builds a queue.
-    mutable QMutex m_frameMutex;
-    QImage m_pendingFrame;
-    bool m_deliveryPending = false;
-    FrameCounters m_counters;
+    FrameMailbox m_frames;
 };
