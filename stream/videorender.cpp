@@ -10,6 +10,7 @@
 #include "platform/swplay/swruntime.h"
 #include "stream/inputmapping.h"
 #include "stream/menubutton.h"
+#include "stream/operationrelay.h"
 #include "widgets/clickablelabel.h"
 #include "widgets/infodialog.h"
 #include "widgets/toast.h"
@@ -99,15 +100,7 @@ VideoRender::VideoRender(QWidget *parent)
             source->setVideoLevel(index);
     });
     connect(m_quit, &ClickableLabel::clicked, this, [this] {
-        std::shared_ptr<SWPlayer> player;
-        {
-            QMutexLocker lock(&m_stateMutex);
-            m_stopped = true;
-            player = m_player;
-        }
-        if (player)
-            player->stop();
-        close();
+        stopStream();
         emit exitVideoRender();
         emit closePhoneController();
     });
@@ -546,9 +539,7 @@ void VideoRender::pasteText(const QString &text)
     const auto source = dataSource();
     if (!source)
         return;
-    const QByteArray bytes = text.toUtf8();
-    if (source->copyToRemote(bytes.constData(), bytes.size()) != 0)
-        LOG_WARN() << "粘贴内容失败!!!";
+    copyTextToRemote(*source, text);
 }
 
 void VideoRender::applyOperation(const QString &otype, int oper, int *datax, int *datay, float *dataf,
@@ -557,17 +548,7 @@ void VideoRender::applyOperation(const QString &otype, int oper, int *datax, int
     const auto source = dataSource();
     if (!source)
         return;
-    // A relayed record comes from another window; missing arrays are skipped
-    // rather than read.
-    if (otype == QLatin1String("OnTouchEvent") && datax && datay && dataf)
-        source->sendTouchEvent(oper, 1, datax, datay, dataf);
-    if (otype == QLatin1String("sendKeyEvent") && datax)
-        source->sendKeyEvent(oper, datax[0]);
-    if (otype == QLatin1String("copyContent")) {
-        const QByteArray bytes = copycontent.toUtf8();
-        if (source->copyToRemote(bytes.constData(), bytes.size()) != 0)
-            LOG_WARN() << "粘贴内容失败!!!";
-    }
+    applyRelayedOperation(*source, otype, oper, datax, datay, dataf, copycontent);
 }
 
 void VideoRender::onConnected()

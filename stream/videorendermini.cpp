@@ -7,6 +7,7 @@
 #include "platform/swplay/swplayer.h"
 #include "platform/swplay/swruntime.h"
 #include "stream/inputmapping.h"
+#include "stream/operationrelay.h"
 #include "widgets/toast.h"
 
 #include <QGridLayout>
@@ -147,17 +148,7 @@ void VideoRenderMini::applyOperation(const QString &otype, int oper, int *datax,
     const auto source = dataSource();
     if (!source)
         return;
-    // A relayed record comes from another window; missing arrays are skipped
-    // rather than read.
-    if (otype == QLatin1String("OnTouchEvent") && datax && datay && dataf)
-        source->sendTouchEvent(oper, 1, datax, datay, dataf);
-    if (otype == QLatin1String("sendKeyEvent") && datax)
-        source->sendKeyEvent(oper, datax[0]);
-    if (otype == QLatin1String("copyContent")) {
-        const QByteArray bytes = copycontent.toUtf8();
-        if (source->copyToRemote(bytes.constData(), bytes.size()) != 0)
-            LOG_WARN() << "粘贴内容失败!!!";
-    }
+    applyRelayedOperation(*source, otype, oper, datax, datay, dataf, copycontent);
 }
 
 void VideoRenderMini::onFrameReady()

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QString>
+
+class SWDataSource;
+
+// Repeats one forwarded input action on another phone's stream. A relayed
+// record comes from another window: missing arrays are skipped, not read.
+void applyRelayedOperation(SWDataSource &source, const QString &otype, int oper, int *datax, int *datay,
+                           float *dataf, const QString &copycontent);
+
+// Sends text to the phone's clipboard; a refusal is logged.
+void copyTextToRemote(SWDataSource &source, const QString &text);
