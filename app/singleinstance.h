@@ -17,6 +17,9 @@ public:
 private:
     Q_DISABLE_COPY_MOVE(SingleInstanceGuard)
 
+    // False when another instance holds the segment.
+    bool attachOrCreate();
+
     QString m_semaphoreKey;
     QSharedMemory m_memory;
 };
