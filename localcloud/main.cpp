@@ -6,6 +6,8 @@
 #include "localcloud/core/activitylog.h"
 #include "localcloud/core/cloudstate.h"
 #include "localcloud/core/farmlink.h"
+#include "localcloud/core/stscredentials.h"
+#include "localcloud/objectstore/objectstore.h"
 #include "localcloud/pages/pagesservice.h"
 
 #include <QCommandLineParser>
@@ -98,7 +100,7 @@ int main(int argc, char *argv[])
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "The operator's services on this machine: account and phone API, phone farm, admin API.\n"
+        "The operator's services on this machine: account and phone API, phone farm, object store, admin API.\n"
         "Prints \"LOCALCLOUD READY {...ports...}\" when it serves, and writes the same JSON to "
         "<state-dir>/ports.json."));
     parser.addHelpOption();
@@ -112,6 +114,11 @@ int main(int argc, char *argv[])
     const QCommandLineOption farmPort(QStringLiteral("farm-port"),
                                       QStringLiteral("Phone farm port, default 18100 (0 = any free port)."), QStringLiteral("port"),
                                       QStringLiteral("18100"));
+    const QCommandLineOption objectStorePort(
+        QStringLiteral("objectstore-port"),
+        QStringLiteral("Object store port, default 18110 (0 = any free port); reached as bj.bos.localhost "
+                       "and <bucket>.bj.bos.localhost."),
+        QStringLiteral("port"), QStringLiteral("18110"));
     const QCommandLineOption stateDir(QStringLiteral("state-dir"),
                                       QStringLiteral("Folder for the persistent state, default %1.").arg(defaultStateDir),
                                       QStringLiteral("dir"),
@@ -132,14 +139,15 @@ int main(int argc, char *argv[])
     const QCommandLineOption tokenTtl(QStringLiteral("token-ttl"),
                                       QStringLiteral("Seconds a sign-in token stays valid, default 30 days."),
                                       QStringLiteral("seconds"), QString::number(30 * 24 * 3600));
-    parser.addOptions({apiPort, adminPort, farmPort, stateDir, seed, host, codeTtl, resendInterval, tokenTtl});
+    parser.addOptions({apiPort, adminPort, farmPort, objectStorePort, stateDir, seed, host, codeTtl, resendInterval, tokenTtl});
     parser.process(app);
 
     quint16 apiPortValue = 0;
     quint16 adminPortValue = 0;
     quint16 farmPortValue = 0;
+    quint16 objectStorePortValue = 0;
     if (!parsePort(parser, apiPort, &apiPortValue) || !parsePort(parser, adminPort, &adminPortValue)
-        || !parsePort(parser, farmPort, &farmPortValue))
+        || !parsePort(parser, farmPort, &farmPortValue) || !parsePort(parser, objectStorePort, &objectStorePortValue))
         return fail(QStringLiteral("ports are numbers from 0 to 65535"));
     const QString seedValue = parser.value(seed);
     if (seedValue != QLatin1String("demo") && seedValue != QLatin1String("empty"))
@@ -183,9 +191,16 @@ int main(int argc, char *argv[])
     ApiService api(state, log, farm, controlIp);
     PagesService::install(apiServer); // before the API's catch-all routes
     api.install(apiServer);
+    // The object store listens where the API does: *.localhost names reach
+    // it on loopback, and --host opens it like the API.
+    StsCredentials stsCredentials;
+    ObjectStore objectStore(stsCredentials, log, stateDirValue + QStringLiteral("/objectstore"));
+    if (!objectStore.listen(hostAddress.toString(), objectStorePortValue, &error))
+        return fail(error);
+
     httplib::Server adminServer;
     adminServer.set_payload_max_length(MaxBody);
-    AdminService admin(state, log, farm);
+    AdminService admin(state, log, farm, stsCredentials, objectStore);
     admin.install(adminServer);
 
     const int apiBound = bindServer(apiServer, hostAddress.toString(), apiPortValue);
@@ -201,10 +216,11 @@ int main(int argc, char *argv[])
     quitOnSignals(app);
 
     // Written by hand to keep the keys in this order for people reading it.
-    const QByteArray portsJson = QStringLiteral("{\"api\":%1,\"admin\":%2,\"farm\":%3}")
+    const QByteArray portsJson = QStringLiteral("{\"api\":%1,\"admin\":%2,\"farm\":%3,\"objectstore\":%4}")
                                      .arg(apiBound)
                                      .arg(adminBound)
                                      .arg(farm.port())
+                                     .arg(objectStore.port())
                                      .toUtf8();
     QSaveFile portsFile(stateDirValue + QStringLiteral("/ports.json"));
     if (!portsFile.open(QIODevice::WriteOnly) || portsFile.write(portsJson + '\n') < 0 || !portsFile.commit())
@@ -214,11 +230,12 @@ int main(int argc, char *argv[])
                     .arg(stateDirValue)
                     .arg(state.allPhones().size())
                     .arg(FarmLink::farmBuiltIn() ? QStringLiteral("built in") : QStringLiteral("not built: stand-in only")));
-    log.console(QStringLiteral("api http://%1:%2  admin http://127.0.0.1:%3  farm %1:%4")
+    log.console(QStringLiteral("api http://%1:%2  admin http://127.0.0.1:%3  farm %1:%4  object store %5")
                     .arg(controlIp)
                     .arg(apiBound)
                     .arg(adminBound)
-                    .arg(farm.port()));
+                    .arg(farm.port())
+                    .arg(objectStore.endpoint()));
     std::printf("LOCALCLOUD READY %s\n", portsJson.constData());
     std::fflush(stdout);
 
@@ -226,6 +243,7 @@ int main(int argc, char *argv[])
 
     apiServer.stop();
     adminServer.stop();
+    objectStore.stop();
     apiThread.join();
     adminThread.join();
     log.console(QStringLiteral("stopped"));

@@ -3,6 +3,8 @@
 #include "localcloud/core/activitylog.h"
 #include "localcloud/core/farmlink.h"
 #include "localcloud/core/httputil.h"
+#include "localcloud/core/stscredentials.h"
+#include "localcloud/objectstore/objectstore.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -53,10 +55,13 @@ std::optional<qint64> parseTime(const QJsonValue &value)
 
 } // namespace
 
-AdminService::AdminService(CloudState &state, ActivityLog &log, FarmLink &farm)
+AdminService::AdminService(CloudState &state, ActivityLog &log, FarmLink &farm, StsCredentials &credentials,
+                           ObjectStore &objectStore)
     : m_state(state)
     , m_log(log)
     , m_farm(farm)
+    , m_credentials(credentials)
+    , m_objectStore(objectStore)
 {
 }
 
@@ -79,6 +84,14 @@ void AdminService::install(httplib::Server &server)
     server.Get("/admin/phones", route(&AdminService::phones));
     server.Get(R"(/admin/phone/([^/]+))", route(&AdminService::phoneState));
     server.Post(R"(/admin/phone/([^/]+)/kick)", route(&AdminService::kick));
+    server.Post("/admin/objectstore/credentials", route(&AdminService::issueStsCredentials));
+    server.Post("/admin/objectstore/credentials/expire", route(&AdminService::expireStsCredentials));
+    server.Post("/admin/objectstore/faults", route(&AdminService::addStoreFault));
+    server.Get("/admin/objectstore/faults", route(&AdminService::storeFaults));
+    server.Post("/admin/objectstore/faults/clear", route(&AdminService::clearStoreFaults));
+    server.Post("/admin/objectstore/clock", route(&AdminService::setStoreClock));
+    server.Get("/admin/objectstore/objects", route(&AdminService::storedObjects));
+    server.Get("/admin/objectstore/requests", route(&AdminService::storeRequests));
     server.set_error_handler([](const httplib::Request &, httplib::Response &response) {
         if (!response.body.empty())
             return;
@@ -224,6 +237,69 @@ AdminService::Answer AdminService::kick(const QJsonObject &, const QString &key)
     m_farm.kick(phone->padCode);
     m_log.addEvent(QStringLiteral("admin_kick"), adminRecord(*phone));
     return Answer{200, QJsonObject{{QStringLiteral("kicked"), phone->padCode}}};
+}
+
+AdminService::Answer AdminService::issueStsCredentials(const QJsonObject &params, const QString &)
+{
+    const qint64 ttl = params.contains(QStringLiteral("ttl")) ? text(params, "ttl").toLongLong() : 3600;
+    const QString bucket = text(params, "bucket");
+    const bool withToken = params.value(QStringLiteral("token")).toBool(true);
+    if (ttl <= 0)
+        return error(400, QStringLiteral("\"ttl\" is a positive number of seconds"));
+    const StsCredentials::Credential credential = m_credentials.issue(ttl, bucket, withToken);
+    m_log.addEvent(QStringLiteral("admin_sts"),
+                   QJsonObject{{QStringLiteral("accessKeyId"), credential.accessKeyId}, {QStringLiteral("bucket"), bucket}});
+    return Answer{200, QJsonObject{{QStringLiteral("accessKeyId"), credential.accessKeyId},
+                                   {QStringLiteral("secretAccessKey"), credential.secretAccessKey},
+                                   {QStringLiteral("sessionToken"), credential.sessionToken},
+                                   {QStringLiteral("bucket"), credential.bucket},
+                                   {QStringLiteral("endpoint"), m_objectStore.endpoint()},
+                                   {QStringLiteral("expiration"),
+                                    QDateTime::fromMSecsSinceEpoch(credential.expiresAtMs, Qt::UTC).toString(Qt::ISODate)}}};
+}
+
+AdminService::Answer AdminService::expireStsCredentials(const QJsonObject &params, const QString &)
+{
+    if (!m_credentials.expire(text(params, "accessKeyId")))
+        return error(404, QStringLiteral("no such \"accessKeyId\""));
+    return Answer{200, QJsonObject{{QStringLiteral("expired"), 1}}};
+}
+
+AdminService::Answer AdminService::addStoreFault(const QJsonObject &params, const QString &)
+{
+    ObjectStore::Fault fault;
+    QString reason;
+    if (!ObjectStore::Fault::fromJson(params, &fault, &reason))
+        return error(400, reason);
+    m_objectStore.addFault(fault);
+    return Answer{200, QJsonObject{{QStringLiteral("faults"), m_objectStore.faults()}}};
+}
+
+AdminService::Answer AdminService::storeFaults(const QJsonObject &, const QString &)
+{
+    return Answer{200, QJsonObject{{QStringLiteral("faults"), m_objectStore.faults()}}};
+}
+
+AdminService::Answer AdminService::clearStoreFaults(const QJsonObject &, const QString &)
+{
+    m_objectStore.clearFaults();
+    return Answer{200, QJsonObject{{QStringLiteral("faults"), QJsonArray()}}};
+}
+
+AdminService::Answer AdminService::setStoreClock(const QJsonObject &params, const QString &)
+{
+    m_objectStore.setClockOffset(text(params, "offset").toLongLong());
+    return Answer{200, QJsonObject{{QStringLiteral("offset"), m_objectStore.clockOffset()}}};
+}
+
+AdminService::Answer AdminService::storedObjects(const QJsonObject &params, const QString &)
+{
+    return Answer{200, QJsonObject{{QStringLiteral("objects"), m_objectStore.objects(text(params, "bucket"))}}};
+}
+
+AdminService::Answer AdminService::storeRequests(const QJsonObject &params, const QString &)
+{
+    return Answer{200, QJsonObject{{QStringLiteral("requests"), m_objectStore.requests(text(params, "limit").toInt())}}};
 }
 
 QJsonObject AdminService::adminRecord(const CloudState::Phone &phone) const

@@ -7,6 +7,8 @@
 
 class ActivityLog;
 class FarmLink;
+class ObjectStore;
+class StsCredentials;
 
 namespace httplib {
 class Server;
@@ -20,7 +22,8 @@ struct Response;
 class AdminService final
 {
 public:
-    AdminService(CloudState &state, ActivityLog &log, FarmLink &farm);
+    AdminService(CloudState &state, ActivityLog &log, FarmLink &farm, StsCredentials &credentials,
+                 ObjectStore &objectStore);
 
     void install(httplib::Server &server);
 
@@ -48,10 +51,20 @@ private:
     Answer addPhone(const QJsonObject &params, const QString &key);
     Answer phoneState(const QJsonObject &params, const QString &key);
     Answer kick(const QJsonObject &params, const QString &key);
+    Answer issueStsCredentials(const QJsonObject &params, const QString &key);
+    Answer expireStsCredentials(const QJsonObject &params, const QString &key);
+    Answer addStoreFault(const QJsonObject &params, const QString &key);
+    Answer storeFaults(const QJsonObject &params, const QString &key);
+    Answer clearStoreFaults(const QJsonObject &params, const QString &key);
+    Answer setStoreClock(const QJsonObject &params, const QString &key);
+    Answer storedObjects(const QJsonObject &params, const QString &key);
+    Answer storeRequests(const QJsonObject &params, const QString &key);
 
     QJsonObject adminRecord(const CloudState::Phone &phone) const;
 
     CloudState &m_state;
     ActivityLog &m_log;
     FarmLink &m_farm;
+    StsCredentials &m_credentials;
+    ObjectStore &m_objectStore;
 };
