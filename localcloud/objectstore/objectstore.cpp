@@ -25,6 +25,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -166,6 +167,18 @@ public:
                 continue;
             return got > 0 ? got : 0;
         }
+    }
+
+    // The peer has hung up with fewer bytes in flight than the body still
+    // needs: the body can never be complete.
+    bool peerLeftEarly(qint64 stillNeeded) const
+    {
+        pollfd fd = {m_fd, POLLRDHUP, 0};
+        if (::poll(&fd, 1, 0) <= 0 || !(fd.revents & (POLLRDHUP | POLLHUP | POLLERR)))
+            return false;
+        int pending = 0;
+        ::ioctl(m_fd, FIONREAD, &pending);
+        return pending + (m_buffer.size() - m_pos) < stillNeeded;
     }
 
     bool write(const QByteArray &data)
@@ -600,6 +613,8 @@ bool ObjectStore::receiveObject(Connection &connection, Exchange &exchange, cons
         md5.addData(buffer.constData(), int(got));
         exchange.bodyReceived += got;
         if (rate > 0) {
+            if (connection.peerLeftEarly(length - exchange.bodyReceived))
+                break;
             const auto due = started + std::chrono::microseconds(exchange.bodyReceived * 1000000 / rate);
             std::this_thread::sleep_until(due);
         }

@@ -66,6 +66,7 @@ bool LocalCloud::start()
     m_process->setStandardOutputFile(m_dir.path() + QStringLiteral("/console.log"), QIODevice::Append);
     QStringList args{QStringLiteral("--api-port"), QStringLiteral("0"), QStringLiteral("--admin-port"),
                      QStringLiteral("0"), QStringLiteral("--farm-port"), QStringLiteral("0"),
+                     QStringLiteral("--objectstore-port"), QStringLiteral("0"),
                      QStringLiteral("--state-dir"), stateDir()};
     args += m_extraArgs;
     m_process->start(program, args);
@@ -85,7 +86,8 @@ bool LocalCloud::start()
                 m_apiPort = quint16(object.value(QStringLiteral("api")).toInt());
                 m_adminPort = quint16(object.value(QStringLiteral("admin")).toInt());
                 m_farmPort = quint16(object.value(QStringLiteral("farm")).toInt());
-                m_ready = m_apiPort && m_adminPort && m_farmPort;
+                m_objectStorePort = quint16(object.value(QStringLiteral("objectstore")).toInt());
+                m_ready = m_apiPort && m_adminPort && m_farmPort && m_objectStorePort;
                 if (!m_ready)
                     m_error = QStringLiteral("unreadable ports.json");
                 return m_ready;
@@ -130,6 +132,11 @@ QString LocalCloud::apiBase() const
 QString LocalCloud::adminBase() const
 {
     return QStringLiteral("http://127.0.0.1:%1").arg(m_adminPort);
+}
+
+QString LocalCloud::objectStoreEndpoint() const
+{
+    return QStringLiteral("http://bj.bos.localhost:%1").arg(m_objectStorePort);
 }
 
 QString LocalCloud::stateDir() const
@@ -219,6 +226,57 @@ QJsonObject LocalCloud::addPhone(const QString &ownerPhone, const QString &title
                                                                     {QStringLiteral("title"), title},
                                                                     {QStringLiteral("hours"), hours}})
         .json();
+}
+
+QJsonObject LocalCloud::issueStsCredentials(const QString &bucket, qint64 ttlSeconds, bool withToken) const
+{
+    const Reply reply = adminPost(QStringLiteral("/admin/objectstore/credentials"),
+                                  QJsonObject{{QStringLiteral("bucket"), bucket},
+                                              {QStringLiteral("ttl"), double(ttlSeconds)},
+                                              {QStringLiteral("token"), withToken}});
+    return reply.status == 200 ? reply.json() : QJsonObject();
+}
+
+bool LocalCloud::expireStsCredentials(const QString &accessKeyId) const
+{
+    return adminPost(QStringLiteral("/admin/objectstore/credentials/expire"),
+                     QJsonObject{{QStringLiteral("accessKeyId"), accessKeyId}})
+               .status
+           == 200;
+}
+
+bool LocalCloud::addStoreFault(const QJsonObject &fault) const
+{
+    return adminPost(QStringLiteral("/admin/objectstore/faults"), fault).status == 200;
+}
+
+bool LocalCloud::clearStoreFaults() const
+{
+    return adminPost(QStringLiteral("/admin/objectstore/faults/clear"), QJsonObject()).status == 200;
+}
+
+bool LocalCloud::setStoreClockOffset(qint64 seconds) const
+{
+    return adminPost(QStringLiteral("/admin/objectstore/clock"), QJsonObject{{QStringLiteral("offset"), double(seconds)}})
+               .status
+           == 200;
+}
+
+QJsonArray LocalCloud::storedObjects(const QString &bucket) const
+{
+    return adminGet(QStringLiteral("/admin/objectstore/objects?bucket=")
+                    + QString::fromLatin1(QUrl::toPercentEncoding(bucket)))
+        .json()
+        .value(QStringLiteral("objects"))
+        .toArray();
+}
+
+QJsonArray LocalCloud::storeRequests(int limit) const
+{
+    return adminGet(QStringLiteral("/admin/objectstore/requests?limit=%1").arg(limit))
+        .json()
+        .value(QStringLiteral("requests"))
+        .toArray();
 }
 
 QString LocalCloud::signIn(const QString &phone)

@@ -47,6 +47,10 @@ public:
     quint16 apiPort() const { return m_apiPort; }
     quint16 adminPort() const { return m_adminPort; }
     quint16 farmPort() const { return m_farmPort; }
+    quint16 objectStorePort() const { return m_objectStorePort; }
+    // "http://bj.bos.localhost:<port>": the store's endpoint; buckets are
+    // also reached as <bucket>.bj.bos.localhost.
+    QString objectStoreEndpoint() const;
     QString stateDir() const;
     // Everything the process wrote so far; print it when a test fails.
     QString consoleLog() const;
@@ -68,6 +72,21 @@ public:
     QJsonArray phones() const;
     // A phone for the owner (created on first use) renting for the given hours.
     QJsonObject addPhone(const QString &ownerPhone, const QString &title, int hours = 24) const;
+
+    // Object store. Credentials: accessKeyId, secretAccessKey, sessionToken,
+    // bucket, endpoint, expiration (empty object on failure).
+    QJsonObject issueStsCredentials(const QString &bucket, qint64 ttlSeconds = 3600, bool withToken = true) const;
+    bool expireStsCredentials(const QString &accessKeyId) const;
+    // {"kind": "error"|"cut"|"slow", "status", "body": "json"|"text"|"empty",
+    //  "count", "bucket", "bytesPerSecond"}
+    bool addStoreFault(const QJsonObject &fault) const;
+    bool clearStoreFaults() const;
+    // Seconds added to the store's clock.
+    bool setStoreClockOffset(qint64 seconds) const;
+    // bucket, key, size, md5; one bucket or all.
+    QJsonArray storedObjects(const QString &bucket = QString()) const;
+    // The store's last requests, newest first, headers in arrival order.
+    QJsonArray storeRequests(int limit = 0) const;
 
     // Code request, code from the admin API and sign-in in one go; the
     // user's token, or empty with the reason in errorString().
@@ -94,6 +113,7 @@ private:
     quint16 m_apiPort = 0;
     quint16 m_adminPort = 0;
     quint16 m_farmPort = 0;
+    quint16 m_objectStorePort = 0;
 };
 
 } // namespace TestSupport
