@@ -238,6 +238,7 @@ struct ObjectStore::Exchange
     int status = 0;
     QString code;
     QString note;
+    bool recorded = false;
 };
 
 QJsonObject ObjectStore::Fault::toJson() const
@@ -426,7 +427,6 @@ void ObjectStore::serve(int fd)
                 exchange.target = parts.value(1);
                 exchange.keepAlive = false;
                 refuse(connection, exchange, 400, QStringLiteral("InvalidRequest"), QStringLiteral("Malformed request line."));
-                record(exchange);
                 break;
             }
             exchange.method = parts[0];
@@ -449,11 +449,11 @@ void ObjectStore::serve(int fd)
         if (!headersOk) {
             exchange.keepAlive = false;
             refuse(connection, exchange, 400, QStringLiteral("InvalidRequest"), QStringLiteral("Malformed header."));
-            record(exchange);
             break;
         }
         const bool keep = handle(connection, exchange);
-        record(exchange);
+        if (!exchange.recorded)
+            record(exchange);
         if (!keep)
             break;
     }
@@ -626,6 +626,7 @@ bool ObjectStore::receiveObject(Connection &connection, Exchange &exchange, cons
         exchange.keepAlive = false;
         if (cutAt >= 0) {
             exchange.note = QStringLiteral("connection cut after %1 of %2 bytes").arg(exchange.bodyReceived).arg(length);
+            record(exchange);
             // No answer at all: the client sees the connection drop mid-body.
             struct linger hard = {1, 0};
             ::setsockopt(connection.fd(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
@@ -732,6 +733,9 @@ bool ObjectStore::answer(Connection &connection, Exchange &exchange, int status,
                          const QByteArray &body, const QList<QByteArray> &extraHeaders)
 {
     exchange.status = status;
+    // Recorded before the client can see the answer, so whoever reads the
+    // request list after an answer finds that request in it.
+    record(exchange);
     QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) + "\r\n";
     head += "Date: " + QDateTime::currentDateTimeUtc().toString(QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'")).toLatin1()
             + "\r\n";
@@ -831,8 +835,9 @@ QJsonArray ObjectStore::requests(int limit) const
     return list;
 }
 
-void ObjectStore::record(const Exchange &exchange)
+void ObjectStore::record(Exchange &exchange)
 {
+    exchange.recorded = true;
     QJsonArray headers;
     for (const auto &header : exchange.headers)
         headers.append(QJsonArray{QString::fromLatin1(header.first), QString::fromUtf8(header.second)});

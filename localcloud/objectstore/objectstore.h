@@ -95,7 +95,7 @@ private:
     bool answer(Connection &connection, Exchange &exchange, int status, const QByteArray &contentType,
                 const QByteArray &body, const QList<QByteArray> &extraHeaders = {});
     bool takeFault(const QString &bucket, Fault *fault);
-    void record(const Exchange &exchange);
+    void record(Exchange &exchange);
     void loadIndex();
 
     StsCredentials &m_credentials;
