@@ -69,6 +69,7 @@ private slots:
     void cutTransferIsRetried();
     void cancelStopsAtOnce();
     void logsKeepSecrets();
+    void warnThresholdLogsFailuresOnly();
 
 private:
     QString writeFile(const QString &name, const QByteArray &data);
@@ -371,6 +372,40 @@ void TestBosLocalStore::logsKeepSecrets()
     // ...and no secret in any form.
     for (const std::string &hidden : {secret, token, uri_encode(token, true), token.substr(0, 20)})
         QVERIFY2(!log.contains(QByteArray::fromStdString(hidden)), hidden.c_str());
+}
+
+void TestBosLocalStore::warnThresholdLogsFailuresOnly()
+{
+    QByteArray log;
+    PutResult fine, unreachable;
+    {
+        StderrCapture capture;
+        fine = put(QStringLiteral("logs/quiet.bin"), writeFile(QStringLiteral("quiet.bin"), "quiet"));
+        ClientOptions nowhere = options();
+        nowhere.endpoint = "http://127.0.0.1:1"; // nothing listens there
+        unreachable = put(credentialsFrom(m_credentials), nowhere, QStringLiteral("logs/nowhere.bin"),
+                          writeFile(QStringLiteral("nowhere.bin"), "nowhere"));
+        log = capture.text();
+    }
+    QCOMPARE(fine.ret, 0);
+    QCOMPARE(unreachable.ret, 1001);
+    QCOMPARE(unreachable.code, QStringLiteral("HttpExecuteFailure"));
+    QVERIFY(!log.contains("request finished"));
+    // A failed transfer is tried three times, each failure logged.
+    const QList<QByteArray> lines = log.split('\n');
+    int failed = 0;
+    for (const QByteArray &line : lines) {
+        if (!line.contains("request failed"))
+            continue;
+        ++failed;
+        QVERIFY2(QRegularExpression(QStringLiteral("^\\[WARN\\]\\d{8} \\d\\d:\\d\\d:\\d\\d\\.\\d{1,3} http_client\\.cpp:\\d+ "
+                                                   "curl:\\S+ request failed, returns:\\(7\\)"))
+                     .match(QString::fromUtf8(line))
+                     .hasMatch(),
+                 line.constData());
+    }
+    QCOMPARE(failed, 3);
+    QCOMPARE(log.count("http execute error: (1001)BOS client occurs error"), 3);
 }
 
 QTEST_GUILESS_MAIN(TestBosLocalStore)

@@ -150,7 +150,9 @@ int ClientImpl::send_request(BceRequest &request, BceResponse &response)
             response.http_response().set_progress_callback(response.progress_callback(), response.user_data());
 
         const int executed = client.execute(http_request, response.http_response());
-        if (upload && upload->cancelled()) {
+        // A transfer stopped by the cancel flag ends the request; one that
+        // completed before the flag was seen keeps its result.
+        if (executed != 0 && upload && upload->cancelled()) {
             response.set_error(BCE_CLIENT_ERROR, "Cancelled", "the upload was cancelled");
             return BCE_CLIENT_ERROR;
         }
@@ -166,6 +168,10 @@ int ClientImpl::send_request(BceRequest &request, BceResponse &response)
         const int status = response.status();
         if (status < 500 || status == 501 || attempts_left <= 0)
             return status;
+        if (upload && upload->cancelled()) {
+            response.set_error(BCE_CLIENT_ERROR, "Cancelled", "the upload was cancelled");
+            return BCE_CLIENT_ERROR;
+        }
         if (upload && upload->stream() && upload->stream()->seek(0) != 0) {
             BCE_LOG(BCE_ERROR, "cannot rewind the body for another attempt");
             return status;
