@@ -458,9 +458,11 @@ void ObjectStore::serve(int fd)
             break;
     }
 done:
+    // Closed under the lock, so stop() never shuts down a number that
+    // has already been reused.
+    std::lock_guard<std::mutex> lock(m_connectionsMutex);
     ::shutdown(fd, SHUT_RDWR);
     ::close(fd);
-    std::lock_guard<std::mutex> lock(m_connectionsMutex);
     m_connections.erase(fd);
     if (m_connections.empty())
         m_connectionsDone.notify_all();

@@ -233,6 +233,8 @@ void TestBosLocalStore::refusalsAreFinal_data()
     QTest::newRow("expired credentials") << "expired" << 403 << "ExpiredToken";
     QTest::newRow("validity period over") << "period" << 403 << "RequestExpired";
     QTest::newRow("other bucket") << "bucket" << 403 << "AccessDenied";
+    // Refused before the body: the answer still reaches the client mid-upload.
+    QTest::newRow("wrong token, large body") << "token-large" << 403 << "InvalidSessionToken";
 }
 
 void TestBosLocalStore::refusalsAreFinal()
@@ -249,7 +251,7 @@ void TestBosLocalStore::refusalsAreFinal()
     BceCredentials credentials = credentialsFrom(issued);
     if (what == QLatin1String("secret"))
         credentials.secret_access_key[0] = credentials.secret_access_key[0] == 'a' ? 'b' : 'a';
-    else if (what == QLatin1String("token"))
+    else if (what.startsWith(QLatin1String("token")))
         credentials.security_token.back() = 'X';
     else if (what == QLatin1String("no-token"))
         credentials.security_token.clear();
@@ -259,7 +261,8 @@ void TestBosLocalStore::refusalsAreFinal()
         QVERIFY(m_cloud->setStoreClockOffset(1800)); // past the 1200 s period, not the credentials' hour
 
     const QString key = QStringLiteral("refused/") + what;
-    const PutResult result = put(credentials, options(), key, writeFile(QStringLiteral("small.bin"), "abc"));
+    const QByteArray body = what.endsWith(QLatin1String("large")) ? QByteArray(48 * 1024 * 1024, 'L') : QByteArray("abc");
+    const PutResult result = put(credentials, options(), key, writeFile(QStringLiteral("refused.bin"), body));
     QCOMPARE(result.ret, status);
     QCOMPARE(result.code, code);
     QCOMPARE(attempts(result.requestId).size(), 1);
