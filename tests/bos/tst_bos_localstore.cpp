@@ -68,6 +68,7 @@ private slots:
     void serverErrors();
     void cutTransferIsRetried();
     void cancelStopsAtOnce();
+    void fileShrunkUnderwayIsNotStored();
     void logsKeepSecrets();
     void warnThresholdLogsFailuresOnly();
 
@@ -351,6 +352,24 @@ void TestBosLocalStore::cancelStopsAtOnce()
     // flight and seen the connection go.
     QTRY_COMPARE_WITH_TIMEOUT(attempts(result.requestId).size(), 1, 30000);
     QVERIFY(stored(QStringLiteral("cancel/c.bin")).isEmpty());
+}
+
+void TestBosLocalStore::fileShrunkUnderwayIsNotStored()
+{
+    const QString file = writeFile(QStringLiteral("shrinks.bin"), QByteArray(1024 * 1024, 's'));
+    auto stream = FileInputStream::open(file.toStdString());
+    QVERIFY(stream);
+    QVERIFY(QFile::resize(file, 1000)); // after the stream took its size
+    ClientImpl client(credentialsFrom(m_credentials), options());
+    PutObjectRequest request(Bucket.toStdString(), "shrunk.bin", std::move(stream));
+    PutObjectResponse response;
+    QCOMPARE(client.put_object(request, response), 1001);
+    QCOMPARE(QString::fromStdString(response.error().code), QStringLiteral("HttpExecuteFailure"));
+    // Each attempt stopped short; the store kept none of them.
+    QTRY_COMPARE(attempts(QString::fromStdString(request.request_id())).size(), 3);
+    for (const QJsonObject &attempt : attempts(QString::fromStdString(request.request_id())))
+        QCOMPARE(attempt.value(QStringLiteral("status")).toInt(), 0);
+    QVERIFY(stored(QStringLiteral("shrunk.bin")).isEmpty());
 }
 
 void TestBosLocalStore::logsKeepSecrets()
