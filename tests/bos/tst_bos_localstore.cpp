@@ -67,6 +67,7 @@ private slots:
     void serverErrors_data();
     void serverErrors();
     void cutTransferIsRetried();
+    void slowStoreStillCompletes();
     void cancelStopsAtOnce();
     void fileShrunkUnderwayIsNotStored();
     void logsKeepSecrets();
@@ -328,6 +329,17 @@ void TestBosLocalStore::cutTransferIsRetried()
     QVERIFY(sent[0].value(QStringLiteral("body_size")).toDouble() < data.size());
     QCOMPARE(sent[1].value(QStringLiteral("status")).toInt(), 200);
     QCOMPARE(stored(QStringLiteral("cut/whole.bin")).value(QStringLiteral("md5")).toString(),
+             QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex()));
+}
+
+void TestBosLocalStore::slowStoreStillCompletes()
+{
+    QVERIFY(m_cloud->addStoreFault(QJsonObject{{"kind", "slow"}, {"bytesPerSecond", 512 * 1024}, {"count", 1}}));
+    const QByteArray data(300 * 1024, 'w');
+    const PutResult result = put(QStringLiteral("slow/s.bin"), writeFile(QStringLiteral("slow.bin"), data));
+    QCOMPARE(result.ret, 0);
+    QCOMPARE(attempts(result.requestId).size(), 1);
+    QCOMPARE(stored(QStringLiteral("slow/s.bin")).value(QStringLiteral("md5")).toString(),
              QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex()));
 }
 
