@@ -3,6 +3,8 @@
 
 #include "localcloud/admin/adminservice.h"
 #include "localcloud/api/apiservice.h"
+#include "localcloud/console/certificates.h"
+#include "localcloud/console/consoleservice.h"
 #include "localcloud/core/activitylog.h"
 #include "localcloud/core/cloudstate.h"
 #include "localcloud/core/farmlink.h"
@@ -119,6 +121,14 @@ int main(int argc, char *argv[])
         QStringLiteral("Object store port, default 18110 (0 = any free port); reached as bj.bos.localhost "
                        "and <bucket>.bj.bos.localhost."),
         QStringLiteral("port"), QStringLiteral("18110"));
+    const QCommandLineOption consolePort(
+        QStringLiteral("console-port"),
+        QStringLiteral("Console port (HTTPS), default 8204 (0 = any free port). Its certificate authority is "
+                       "<state-dir>/console/ca.pem, made on the first start."),
+        QStringLiteral("port"), QStringLiteral("8204"));
+    const QCommandLineOption stsTtl(QStringLiteral("sts-ttl"),
+                                    QStringLiteral("Seconds the console's object-store credentials stay valid, default 3600."),
+                                    QStringLiteral("seconds"), QStringLiteral("3600"));
     const QCommandLineOption stateDir(QStringLiteral("state-dir"),
                                       QStringLiteral("Folder for the persistent state, default %1.").arg(defaultStateDir),
                                       QStringLiteral("dir"),
@@ -139,15 +149,17 @@ int main(int argc, char *argv[])
     const QCommandLineOption tokenTtl(QStringLiteral("token-ttl"),
                                       QStringLiteral("Seconds a sign-in token stays valid, default 30 days."),
                                       QStringLiteral("seconds"), QString::number(30 * 24 * 3600));
-    parser.addOptions({apiPort, adminPort, farmPort, objectStorePort, stateDir, seed, host, codeTtl, resendInterval, tokenTtl});
+    parser.addOptions({apiPort, adminPort, farmPort, objectStorePort, consolePort, stsTtl, stateDir, seed, host, codeTtl, resendInterval, tokenTtl});
     parser.process(app);
 
     quint16 apiPortValue = 0;
     quint16 adminPortValue = 0;
     quint16 farmPortValue = 0;
     quint16 objectStorePortValue = 0;
+    quint16 consolePortValue = 0;
     if (!parsePort(parser, apiPort, &apiPortValue) || !parsePort(parser, adminPort, &adminPortValue)
-        || !parsePort(parser, farmPort, &farmPortValue) || !parsePort(parser, objectStorePort, &objectStorePortValue))
+        || !parsePort(parser, farmPort, &farmPortValue) || !parsePort(parser, objectStorePort, &objectStorePortValue)
+        || !parsePort(parser, consolePort, &consolePortValue))
         return fail(QStringLiteral("ports are numbers from 0 to 65535"));
     const QString seedValue = parser.value(seed);
     if (seedValue != QLatin1String("demo") && seedValue != QLatin1String("empty"))
@@ -157,7 +169,10 @@ int main(int argc, char *argv[])
         return fail(QStringLiteral("--host takes an IP address"));
 
     CloudState::Limits limits;
-    bool ok1 = false, ok2 = false, ok3 = false;
+    bool ok1 = false, ok2 = false, ok3 = false, ok4 = false;
+    const qint64 stsTtlSeconds = parser.value(stsTtl).toLongLong(&ok4);
+    if (!ok4 || stsTtlSeconds <= 0)
+        return fail(QStringLiteral("--sts-ttl takes whole seconds above 0"));
     limits.codeTtlMs = parser.value(codeTtl).toLongLong(&ok1) * 1000;
     limits.resendIntervalMs = parser.value(resendInterval).toLongLong(&ok2) * 1000;
     limits.tokenTtlMs = parser.value(tokenTtl).toLongLong(&ok3) * 1000;
@@ -203,6 +218,15 @@ int main(int argc, char *argv[])
     AdminService admin(state, log, farm, stsCredentials, objectStore);
     admin.install(adminServer);
 
+    ConsoleCertificates certificates;
+    if (!ConsoleCertificates::ensure(stateDirValue + QStringLiteral("/console"), &certificates, &error))
+        return fail(error);
+    ConsoleService console(state, log, farm, stsCredentials, objectStore, stsTtlSeconds);
+    console.installAdmin(adminServer);
+    if (!console.listen(hostAddress.toString(), consolePortValue, certificates.serverCertFile,
+                        certificates.serverKeyFile, &error))
+        return fail(error);
+
     const int apiBound = bindServer(apiServer, hostAddress.toString(), apiPortValue);
     if (apiBound <= 0)
         return fail(QStringLiteral("cannot listen on %1:%2 for the API").arg(hostAddress.toString()).arg(apiPortValue));
@@ -216,11 +240,12 @@ int main(int argc, char *argv[])
     quitOnSignals(app);
 
     // Written by hand to keep the keys in this order for people reading it.
-    const QByteArray portsJson = QStringLiteral("{\"api\":%1,\"admin\":%2,\"farm\":%3,\"objectstore\":%4}")
+    const QByteArray portsJson = QStringLiteral("{\"api\":%1,\"admin\":%2,\"farm\":%3,\"objectstore\":%4,\"console\":%5}")
                                      .arg(apiBound)
                                      .arg(adminBound)
                                      .arg(farm.port())
                                      .arg(objectStore.port())
+                                     .arg(console.port())
                                      .toUtf8();
     QSaveFile portsFile(stateDirValue + QStringLiteral("/ports.json"));
     if (!portsFile.open(QIODevice::WriteOnly) || portsFile.write(portsJson + '\n') < 0 || !portsFile.commit())
@@ -230,6 +255,10 @@ int main(int argc, char *argv[])
                     .arg(stateDirValue)
                     .arg(state.allPhones().size())
                     .arg(FarmLink::farmBuiltIn() ? QStringLiteral("built in") : QStringLiteral("not built: stand-in only")));
+    log.console(QStringLiteral("console https://%1:%2 (certificate authority %3)")
+                    .arg(controlIp)
+                    .arg(console.port())
+                    .arg(certificates.caCertFile));
     log.console(QStringLiteral("api http://%1:%2  admin http://127.0.0.1:%3  farm %1:%4  object store %5")
                     .arg(controlIp)
                     .arg(apiBound)
@@ -244,6 +273,7 @@ int main(int argc, char *argv[])
     apiServer.stop();
     adminServer.stop();
     objectStore.stop();
+    console.stop();
     apiThread.join();
     adminThread.join();
     log.console(QStringLiteral("stopped"));

@@ -236,6 +236,20 @@ std::optional<CloudState::User> CloudState::userForToken(const QString &token) c
     return std::nullopt;
 }
 
+std::optional<CloudState::User> CloudState::userForConsoleToken(const QString &token) const
+{
+    QMutexLocker lock(&m_mutex);
+    const auto it = m_tokens.constFind(token);
+    if (token.isEmpty() || it == m_tokens.constEnd() || it->kind != QLatin1String("console")
+        || it->expiresAtMs <= nowMs())
+        return std::nullopt;
+    for (const User &user : m_users) {
+        if (user.id == it->userId)
+            return user;
+    }
+    return std::nullopt;
+}
+
 std::optional<CloudState::User> CloudState::userByPhone(const QString &phone) const
 {
     QMutexLocker lock(&m_mutex);

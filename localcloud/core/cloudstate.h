@@ -109,6 +109,8 @@ public:
     // The user a sign-in token belongs to; nothing when unknown or expired.
     std::optional<User> userForToken(const QString &token) const;
     std::optional<User> userByPhone(const QString &phone) const;
+    // The user a console token (res/fetch_token) belongs to, while it is valid.
+    std::optional<User> userForConsoleToken(const QString &token) const;
     // Marks tokens expired: all of one phone number's, or the one given.
     int expireTokens(const QString &phone, const QString &token);
     QString issueConsoleToken(qint32 userId);

@@ -75,6 +75,18 @@ void FarmLink::kick(const QString &padCode)
         farmOf(m_farm)->kick(padCode);
 }
 
+void FarmLink::pushFile(const QString &padCode, const QString &path, qint64 size, const QString &md5)
+{
+    if (m_farm)
+        farmOf(m_farm)->pushFileInfo(padCode, path, size, md5);
+}
+
+void FarmLink::installApp(const QString &padCode, const QString &packageName, const QString &label)
+{
+    if (m_farm)
+        farmOf(m_farm)->installApp(padCode, packageName, label);
+}
+
 QJsonObject FarmLink::phoneState(const QString &padCode) const
 {
     return m_farm ? farmOf(m_farm)->phoneState(padCode) : QJsonObject();
@@ -125,6 +137,14 @@ void FarmLink::reset(const QString &)
 }
 
 void FarmLink::kick(const QString &)
+{
+}
+
+void FarmLink::pushFile(const QString &, const QString &, qint64, const QString &)
+{
+}
+
+void FarmLink::installApp(const QString &, const QString &, const QString &)
 {
 }
 

@@ -32,6 +32,9 @@ public:
     void reset(const QString &padCode);
     void kick(const QString &padCode);
     QJsonObject phoneState(const QString &padCode) const;
+    // A file lands in the phone's storage; an app on its home screen.
+    void pushFile(const QString &padCode, const QString &path, qint64 size, const QString &md5);
+    void installApp(const QString &padCode, const QString &packageName, const QString &label);
 
 private:
     Q_DISABLE_COPY_MOVE(FarmLink)

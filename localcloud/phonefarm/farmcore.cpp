@@ -167,6 +167,12 @@ void FarmCore::pushFile(const QString &padCode, const QString &path, const QByte
                         QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex()));
 }
 
+void FarmCore::pushFileInfo(const QString &padCode, const QString &path, qint64 size, const QString &md5)
+{
+    if (FarmPhone *phone = m_phones.value(padCode))
+        phone->pushFile(path, size, md5);
+}
+
 void FarmCore::installApp(const QString &padCode, const QString &packageName, const QString &label)
 {
     if (FarmPhone *phone = m_phones.value(padCode))

@@ -33,6 +33,7 @@ public:
     void kick(const QString &padCode);
     QJsonObject phoneState(const QString &padCode) const;
     void pushFile(const QString &padCode, const QString &path, const QByteArray &content);
+    void pushFileInfo(const QString &padCode, const QString &path, qint64 size, const QString &md5);
     void installApp(const QString &padCode, const QString &packageName, const QString &label);
     void recordSession(const QString &sessionId, const QString &filePath);
     void setBootMillis(int millis) { m_bootMillis = qMax(0, millis); }

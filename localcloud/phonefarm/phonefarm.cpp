@@ -87,6 +87,11 @@ void PhoneFarm::pushFile(const QString &padCode, const QString &path, const QByt
     onFarmThread(m_core, [&] { m_core->pushFile(padCode, path, content); });
 }
 
+void PhoneFarm::pushFileInfo(const QString &padCode, const QString &path, qint64 size, const QString &md5)
+{
+    onFarmThread(m_core, [&] { m_core->pushFileInfo(padCode, path, size, md5); });
+}
+
 void PhoneFarm::installApp(const QString &padCode, const QString &packageName, const QString &label)
 {
     onFarmThread(m_core, [&] { m_core->installApp(padCode, packageName, label); });

@@ -50,6 +50,9 @@ public:
 
     // Puts a file into the phone's storage (only name, size and MD5 are kept).
     void pushFile(const QString &padCode, const QString &path, const QByteArray &content);
+    // The same for a file known only by its size and MD5 (large files are
+    // never read into memory for this).
+    void pushFileInfo(const QString &padCode, const QString &path, qint64 size, const QString &md5);
     // Adds an installed app to the phone's home screen.
     void installApp(const QString &padCode, const QString &packageName, const QString &label);
     // Appends the H.264 elementary stream (Annex B) that the session receives
