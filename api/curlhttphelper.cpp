@@ -2,6 +2,9 @@
 
 #include "api/secretmask.h"
 #include "app/logger.h"
+#include "app/utils.h"
+
+#include <QFile>
 
 #include <curl/curl.h>
 
@@ -77,6 +80,11 @@ int CurlHttpHelper::perform(const Request &request, QByteArray &answer)
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, request.timeoutSeconds);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT, request.timeoutSeconds);
+    // Peer and host verification stay libcurl's defaults (on); a build may
+    // name one more authority to trust, such as the local cloud's.
+    const QByteArray caFile = QFile::encodeName(Utils::instance()->caFile());
+    if (!caFile.isEmpty())
+        curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.constData());
     if (request.setDnsCacheTimeout)
         curl_easy_setopt(curl, CURLOPT_DNS_CACHE_TIMEOUT, request.timeoutSeconds);
 

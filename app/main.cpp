@@ -63,6 +63,7 @@ void applyTestServiceBases()
     pick("TARVIX_TEST_PUSH_BASE", bases.push);
     pick("TARVIX_TEST_PAY_URL", bases.pay);
     pick("TARVIX_TEST_PAGES_BASE", bases.pages);
+    pick("TARVIX_TEST_CA_FILE", bases.caFile);
     Utils::overrideServiceBases(bases);
 }
 #endif

@@ -59,7 +59,7 @@ ServiceBases Utils::compiledServiceBases()
 {
     return ServiceBases{QStringLiteral(TARVIX_API_BASE), QStringLiteral(TARVIX_CONSOLE_BASE),
                         QStringLiteral(TARVIX_PUSH_BASE), QStringLiteral(TARVIX_PAY_URL),
-                        QStringLiteral(TARVIX_PAGES_BASE)};
+                        QStringLiteral(TARVIX_PAGES_BASE), QStringLiteral(TARVIX_CA_FILE)};
 }
 
 void Utils::overrideServiceBases(const ServiceBases &bases)
@@ -96,6 +96,7 @@ void Utils::applyBases(const ServiceBases &bases)
     m_pushBaseUrl = bases.push;
     m_payUrl = bases.pay;
     m_pagesBaseUrl = bases.pages;
+    m_caFile = bases.caFile;
 }
 
 StsCredentials Utils::stsCredentials() const

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
+#include <functional>
 #include <memory>
 
 class QSettings;
@@ -31,6 +33,9 @@ struct ServiceBases
     QString push;     // ws, ends with a slash
     QString pay;      // https, path /pay
     QString pages;    // agreement pages
+    // A certificate authority trusted besides the system's (PEM file), for
+    // a console whose certificate a private authority signed; empty: none.
+    QString caFile;
 };
 
 // The fixed configuration, the settings file, the temporary object-store
@@ -59,6 +64,7 @@ public:
     QString apiBaseUrl() const { return m_apiBaseUrl; }
     QString consoleBaseUrl() const { return m_consoleBaseUrl; }
     QString pagesBaseUrl() const { return m_pagesBaseUrl; }
+    QString caFile() const { return m_caFile; }
     QString phoneDownloadDir() const { return m_phoneDownloadDir; }
     QString phoneRootDir() const { return m_phoneRootDir; }
 
@@ -94,6 +100,27 @@ public:
     bool resetArmServer(const QStringList &serverSns);
     static QString remainingTimeText(qint32 seconds);
 
+    // Console file and task operations; defined in upload/. Each blocks its
+    // calling thread. A cancel flag (may be null, set from any thread)
+    // stops a digest or a transfer at its next chunk.
+    using UploadProgress = std::function<void(int percent)>;
+    // 32 lower-case hex digits; empty when the file can't be read (or cancelled).
+    QString fileMd5(const QString &filePath, const std::atomic<bool> *cancel = nullptr);
+    bool fetchStsCredentials();
+    // The object's URL, or empty. At most three attempts, each after the
+    // first with fresh credentials; a cancelled one is never repeated.
+    QString uploadToObjectStore(const QString &fileName, const QString &filePath, const UploadProgress &progress,
+                                const std::atomic<bool> *cancel = nullptr);
+    // The file's uid; a name already registered gives that file's uid.
+    QString createConsoleFile(const QString &fileName, qint64 size, const QString &md5, const QString &url);
+    // The uid of the newest file of exactly that name, or empty.
+    QString findConsoleFileUid(const QString &fileName);
+    bool commitFilePush(const QString &fileName, const QString &fileUid, const QString &md5, const QString &serverSn,
+                        const QString &batchUid, bool toRoot);
+    bool commitAppInstall(const QString &fileName, const QString &fileUid, const QString &md5,
+                          const QString &serverSn, const QString &batchUid);
+    static constexpr int MaxUploadAttempts = 3;
+
     bool loadCodecLibrary();
     // Refers to the codec's own buffer without copying: use it before the
     // next codec call.
@@ -119,5 +146,6 @@ private:
     const QString m_phoneRootDir = QStringLiteral("/storage/emulated/0");
     QString m_payUrl;
     QString m_pagesBaseUrl;
+    QString m_caFile;
     StsCredentials m_sts;
 };
