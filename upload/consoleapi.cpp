@@ -35,7 +35,7 @@ struct ConsoleAnswer
 
 QByteArray consoleToken()
 {
-    QMutexLocker lock(&Utils::credentialsMutex());
+    // AppEvent reads it under the credentials lock.
     return AppEvent::instance()->consoleToken().toUtf8();
 }
 

@@ -67,6 +67,7 @@ bool LocalCloud::start()
     QStringList args{QStringLiteral("--api-port"), QStringLiteral("0"), QStringLiteral("--admin-port"),
                      QStringLiteral("0"), QStringLiteral("--farm-port"), QStringLiteral("0"),
                      QStringLiteral("--objectstore-port"), QStringLiteral("0"),
+                     QStringLiteral("--console-port"), QStringLiteral("0"),
                      QStringLiteral("--state-dir"), stateDir()};
     args += m_extraArgs;
     m_process->start(program, args);
@@ -87,7 +88,8 @@ bool LocalCloud::start()
                 m_adminPort = quint16(object.value(QStringLiteral("admin")).toInt());
                 m_farmPort = quint16(object.value(QStringLiteral("farm")).toInt());
                 m_objectStorePort = quint16(object.value(QStringLiteral("objectstore")).toInt());
-                m_ready = m_apiPort && m_adminPort && m_farmPort && m_objectStorePort;
+                m_consolePort = quint16(object.value(QStringLiteral("console")).toInt());
+                m_ready = m_apiPort && m_adminPort && m_farmPort && m_objectStorePort && m_consolePort;
                 if (!m_ready)
                     m_error = QStringLiteral("unreadable ports.json");
                 return m_ready;
@@ -269,6 +271,34 @@ QJsonArray LocalCloud::storedObjects(const QString &bucket) const
         .json()
         .value(QStringLiteral("objects"))
         .toArray();
+}
+
+QString LocalCloud::consoleBase() const
+{
+    return QStringLiteral("https://127.0.0.1:%1").arg(m_consolePort);
+}
+
+QString LocalCloud::consoleCaFile() const
+{
+    return stateDir() + QStringLiteral("/console/ca.pem");
+}
+
+QJsonArray LocalCloud::consoleFiles() const
+{
+    return adminGet(QStringLiteral("/admin/console/files")).json().value(QStringLiteral("files")).toArray();
+}
+
+QJsonArray LocalCloud::consoleTasks() const
+{
+    return adminGet(QStringLiteral("/admin/console/tasks")).json().value(QStringLiteral("tasks")).toArray();
+}
+
+int LocalCloud::expireConsoleCredentials(const QString &userPhone) const
+{
+    return adminPost(QStringLiteral("/admin/console/credentials/expire"), QJsonObject{{QStringLiteral("phone"), userPhone}})
+        .json()
+        .value(QStringLiteral("expired"))
+        .toInt(-1);
 }
 
 QJsonArray LocalCloud::storeRequests(int limit) const

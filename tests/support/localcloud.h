@@ -48,6 +48,10 @@ public:
     quint16 adminPort() const { return m_adminPort; }
     quint16 farmPort() const { return m_farmPort; }
     quint16 objectStorePort() const { return m_objectStorePort; }
+    quint16 consolePort() const { return m_consolePort; }
+    // "https://127.0.0.1:<port>", and the authority that signed its certificate.
+    QString consoleBase() const;
+    QString consoleCaFile() const;
     // "http://bj.bos.localhost:<port>": the store's endpoint; buckets are
     // also reached as <bucket>.bj.bos.localhost.
     QString objectStoreEndpoint() const;
@@ -88,6 +92,12 @@ public:
     // The store's last requests, newest first, headers in arrival order.
     QJsonArray storeRequests(int limit = 0) const;
 
+    // Console: registered files and tasks (newest first), and expiring the
+    // credentials it handed to a user (all users when empty).
+    QJsonArray consoleFiles() const;
+    QJsonArray consoleTasks() const;
+    int expireConsoleCredentials(const QString &userPhone = QString()) const;
+
     // Code request, code from the admin API and sign-in in one go; the
     // user's token, or empty with the reason in errorString().
     QString signIn(const QString &phone);
@@ -114,6 +124,7 @@ private:
     quint16 m_adminPort = 0;
     quint16 m_farmPort = 0;
     quint16 m_objectStorePort = 0;
+    quint16 m_consolePort = 0;
 };
 
 } // namespace TestSupport
