@@ -2,7 +2,7 @@
 
 #include "api/secretmask.h"
 #include "app/logger.h"
-#include "app/utils.h"
+#include "api/utils.h"
 
 #include <QFile>
 

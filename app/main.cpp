@@ -5,9 +5,15 @@
 #include "app/crashhandler.h"
 #include "app/logger.h"
 #include "app/singleinstance.h"
-#include "app/utils.h"
+#include "api/utils.h"
 #include "phones/mainwindow.h"
+#include "phones/phonedetail.h"
+#include "stream/videorender.h"
+#include "upload/uploadconfigfile.h"
+#include "upload/uploadfiles.h"
+#include "widgets/infodialog.h"
 #include "resources/tarvixresources.h"
+#include "widgets/toast.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -87,11 +93,42 @@ int main(int argc, char *argv[])
     applyTestServiceBases();
 #endif
 
+    // Toasts belong to the GUI thread; the codec may fail to load on the
+    // push thread too.
+    QObject::connect(AppEvent::instance(), &AppEvent::codecLoadFailed, &app,
+                     [] { Toast::instance()->show(2, QStringLiteral("加载wss.dll失败,请重试")); }, Qt::QueuedConnection);
+
     Logging::initialize();
     loadStyleSheet(app);
     LOG_INFO() << "welcome to cloud phone";
 
     followSessionExpiry(&app);
+
+    // Files to phones: the control windows and the batch box open the one
+    // upload window; entering a phone pushes its configuration file.
+    const auto openUpload = [](const QMap<QString, QString> &targets, QWidget *anchor) {
+        UploadFiles *window = UploadFiles::instance();
+        window->setTargets(targets);
+        window->show();
+        window->raise();
+        centerOver(window, anchor ? anchor->window() : nullptr);
+    };
+    VideoRender::setUploadOpener(openUpload);
+    MainWindow::setUploadOpener(openUpload);
+    VideoRender::setFileDropHandler(
+        [](const QString &phoneName, const QString &serverSn, const QStringList &paths, QWidget *anchor) {
+            UploadFiles *window = UploadFiles::instance();
+            window->queueForPhone(phoneName, serverSn, paths);
+            window->showPage(1);
+            window->show();
+            window->raise();
+            centerOver(window, anchor ? anchor->window() : nullptr);
+        });
+    auto *configPush = new uploadConfigFile(&app);
+    PhoneDetail::setConfigPusher([configPush](const QString &serverSn, int sid, int idcId, const QString &idcSn,
+                                              const QString &orderSn, int serid) {
+        configPush->pushConfig(serverSn, sid, idcId, idcSn, orderSn, serid);
+    });
 
     if (Utils::instance()->autoLogin()) {
         LOG_INFO() << "user auto login";

@@ -1,7 +1,8 @@
 #include "upload/uploadconfigfile.h"
 
 #include "app/appevent.h"
-#include "app/utils.h"
+#include "app/async.h"
+#include "api/utils.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -102,7 +103,7 @@ void uploadConfigFile::pushConfig(const QString &serverSn, int sid, int idcId, c
                                     QDateTime::currentMSecsSinceEpoch());
     qDebug() << line;
     const QString path = configFilePath();
-    pushLane()->start([path, line, serverSn] { pushNow(path, line, serverSn); });
+    Async::run(pushLane(), this, [path, line, serverSn] { pushNow(path, line, serverSn); }, [] {});
 }
 
 bool uploadConfigFile::waitForPushes(int timeoutMs)

@@ -14,6 +14,7 @@ class uploadConfigFile final : public QObject
 public:
     explicit uploadConfigFile(QObject *parent = nullptr);
 
+    // Pushes not started yet are dropped when this object goes.
     void pushConfig(const QString &serverSn, int sid, int idcId, const QString &idcSn, const QString &orderSn,
                     int serid);
 

@@ -1,7 +1,7 @@
 #include "upload/uploadfiles.h"
 
 #include "app/logger.h"
-#include "app/utils.h"
+#include "api/utils.h"
 #include "upload/uploadblocks.h"
 #include "widgets/flowlayout.h"
 #include "widgets/slidenavigation.h"

@@ -1,7 +1,7 @@
 #include "upload/uploadfileworker.h"
 
 #include "app/logger.h"
-#include "app/utils.h"
+#include "api/utils.h"
 
 #include <QDebug>
 

@@ -1,7 +1,7 @@
 #include "localcloud/admin/adminservice.h"
 
 #include "localcloud/core/activitylog.h"
-#include "localcloud/core/farmlink.h"
+#include "localcloud/phonefarm/phonefarm.h"
 #include "localcloud/core/httputil.h"
 #include "localcloud/core/stscredentials.h"
 #include "localcloud/objectstore/objectstore.h"
@@ -55,7 +55,7 @@ std::optional<qint64> parseTime(const QJsonValue &value)
 
 } // namespace
 
-AdminService::AdminService(CloudState &state, ActivityLog &log, FarmLink &farm, StsCredentials &credentials,
+AdminService::AdminService(CloudState &state, ActivityLog &log, PhoneFarm &farm, StsCredentials &credentials,
                            ObjectStore &objectStore)
     : m_state(state)
     , m_log(log)

@@ -6,8 +6,8 @@
 #include <QString>
 
 class ActivityLog;
-class FarmLink;
 class ObjectStore;
+class PhoneFarm;
 class StsCredentials;
 
 namespace httplib {
@@ -22,7 +22,7 @@ struct Response;
 class AdminService final
 {
 public:
-    AdminService(CloudState &state, ActivityLog &log, FarmLink &farm, StsCredentials &credentials,
+    AdminService(CloudState &state, ActivityLog &log, PhoneFarm &farm, StsCredentials &credentials,
                  ObjectStore &objectStore);
 
     void install(httplib::Server &server);
@@ -64,7 +64,7 @@ private:
 
     CloudState &m_state;
     ActivityLog &m_log;
-    FarmLink &m_farm;
+    PhoneFarm &m_farm;
     StsCredentials &m_credentials;
     ObjectStore &m_objectStore;
 };

@@ -1,7 +1,7 @@
 #include "localcloud/console/consoleservice.h"
 
 #include "localcloud/core/activitylog.h"
-#include "localcloud/core/farmlink.h"
+#include "localcloud/phonefarm/phonefarm.h"
 #include "localcloud/core/formdata.h"
 #include "localcloud/core/httputil.h"
 #include "localcloud/core/stscredentials.h"
@@ -71,7 +71,7 @@ QJsonObject ConsoleService::Task::toJson() const
                        {QStringLiteral("createTime"), double(createTime)}};
 }
 
-ConsoleService::ConsoleService(CloudState &state, ActivityLog &log, FarmLink &farm, StsCredentials &credentials,
+ConsoleService::ConsoleService(CloudState &state, ActivityLog &log, PhoneFarm &farm, StsCredentials &credentials,
                                ObjectStore &objectStore, qint64 credentialTtlSeconds)
     : m_state(state)
     , m_log(log)
@@ -383,7 +383,7 @@ ConsoleService::Reply ConsoleService::commitTask(const CloudState::User &user, c
         while (dir.endsWith(QLatin1Char('/')))
             dir.chop(1);
         for (const CloudState::Phone &phone : qAsConst(phones))
-            m_farm.pushFile(phone.padCode, dir + QLatin1Char('/') + fileName, size, storedMd5);
+            m_farm.pushFileInfo(phone.padCode, dir + QLatin1Char('/') + fileName, size, storedMd5);
     } else {
         if (!fileName.endsWith(QLatin1String(".apk"), Qt::CaseInsensitive))
             return refuseTask(task, 400, QStringLiteral("not an APK"));

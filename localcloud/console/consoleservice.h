@@ -13,7 +13,7 @@
 #include <thread>
 
 class ActivityLog;
-class FarmLink;
+class PhoneFarm;
 class ObjectStore;
 class StsCredentials;
 
@@ -35,7 +35,7 @@ public:
     static constexpr const char *GroupCode = "o_mervane";
     static constexpr const char *Bucket = "tarvix-console";
 
-    ConsoleService(CloudState &state, ActivityLog &log, FarmLink &farm, StsCredentials &credentials,
+    ConsoleService(CloudState &state, ActivityLog &log, PhoneFarm &farm, StsCredentials &credentials,
                    ObjectStore &objectStore, qint64 credentialTtlSeconds);
     ~ConsoleService();
 
@@ -113,7 +113,7 @@ private:
 
     CloudState &m_state;
     ActivityLog &m_log;
-    FarmLink &m_farm;
+    PhoneFarm &m_farm;
     StsCredentials &m_credentials;
     ObjectStore &m_objectStore;
     const qint64 m_credentialTtlSeconds;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/appevent.h"
-#include "app/utils.h"
+#include "api/utils.h"
 #include "tests/support/localcloud.h"
 
 #include <QCryptographicHash>

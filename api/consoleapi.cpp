@@ -6,7 +6,7 @@
 #include "api/secretmask.h"
 #include "app/appevent.h"
 #include "app/logger.h"
-#include "app/utils.h"
+#include "api/utils.h"
 #include "upload/bos/bce_log.h"
 #include "upload/bos/client_impl.h"
 #include "upload/bos/stream.h"
