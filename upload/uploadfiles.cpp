@@ -84,7 +84,7 @@ UploadFiles::UploadFiles()
     connect(m_selectButton, &QPushButton::clicked, this, &UploadFiles::chooseFiles);
     connect(m_installButton, &QPushButton::clicked, this, [this] { startUpload(true); });
     connect(m_uploadButton, &QPushButton::clicked, this, [this] { startUpload(false); });
-    QTimer::singleShot(10, this, [this] { m_navigation->moveTo(0); });
+    QTimer::singleShot(10, this, [this] { showPage(0); });
     QTimer::singleShot(20, this, &UploadFiles::fetchUploadParameters);
 }
 
@@ -224,8 +224,11 @@ void UploadFiles::showPage(int index)
         return;
     m_pages->setCurrentIndex(index);
     m_buttonBar->setVisible(index == 0);
-    if (m_navigation->currentIndex() != index)
+    if (m_navigation->currentIndex() != index) {
+        // The bar reports the move as a click, which would land here again.
+        const QSignalBlocker blocker(m_navigation);
         m_navigation->moveTo(index);
+    }
 }
 
 int UploadFiles::currentPage() const
