@@ -52,6 +52,32 @@ void setElided(QLabel *l, const QString &text, int width)
 
 } // namespace
 
+namespace UploadText {
+const int NameColumnWidth = 260;
+const int MachineColumnWidth = 120;
+const int StateColumnWidth = 110;
+} // namespace UploadText
+
+namespace {
+
+// The name column: a fixed width, so rows and the header line up.
+QWidget *nameColumnWidget(QWidget *parent, QVBoxLayout *column)
+{
+    auto *box = new QWidget(parent);
+    box->setFixedWidth(UploadText::NameColumnWidth);
+    column->setContentsMargins(0, 0, 0, 0);
+    box->setLayout(column);
+    return box;
+}
+
+void fixColumns(QLabel *machine, QLabel *state)
+{
+    machine->setFixedWidth(UploadText::MachineColumnWidth);
+    state->setFixedWidth(UploadText::StateColumnWidth);
+}
+
+} // namespace
+
 uploadFileBlock::uploadFileBlock(const QString &path, QWidget *parent)
     : QWidget(parent)
     , m_path(path)
@@ -123,11 +149,13 @@ uploadingBlock::uploadingBlock(const QString &path, QWidget *parent)
     sizeRow->addWidget(m_progressBar);
     sizeRow->addStretch();
     nameColumn->addLayout(sizeRow);
-    row->addLayout(nameColumn, 3);
+    row->addWidget(nameColumnWidget(this, nameColumn));
     m_machineLabel = label(this, "uploadingFileMachine");
-    row->addWidget(m_machineLabel, 2);
+    row->addWidget(m_machineLabel);
     m_stateLabel = label(this, "uploadingFileStateLabel", QStringLiteral("待上传"));
-    row->addWidget(m_stateLabel, 2);
+    row->addWidget(m_stateLabel);
+    fixColumns(m_machineLabel, m_stateLabel);
+    row->addStretch();
     auto *cancelButton = new QPushButton(this);
     cancelButton->setObjectName(QStringLiteral("cancelFile"));
     cancelButton->setIcon(QIcon(QStringLiteral(":/image/phone/close_hover.png")));
@@ -219,6 +247,7 @@ uploadHistory::uploadHistory(QWidget *parent)
     m_name = label(this, "uploadHistoryName");
     nameColumn->addWidget(m_name);
     auto *detail = new QHBoxLayout;
+    detail->setSpacing(10);
     m_size = label(this, "uploadHistorySize");
     m_date = label(this, "uploadHistoryDate");
     for (QLabel *l : {m_size, m_date}) {
@@ -227,12 +256,13 @@ uploadHistory::uploadHistory(QWidget *parent)
     }
     detail->addStretch();
     nameColumn->addLayout(detail);
-    row->addLayout(nameColumn, 3);
+    row->addWidget(nameColumnWidget(this, nameColumn));
     m_machine = label(this, "uploadHistoryMachine");
-    row->addWidget(m_machine, 2);
+    row->addWidget(m_machine);
     m_state = label(this, "uploadHistoryState");
-    row->addWidget(m_state, 2);
-    row->addSpacing(20);
+    row->addWidget(m_state);
+    fixColumns(m_machine, m_state);
+    row->addStretch();
 }
 
 void uploadHistory::setIcon(const QString &suffix)

@@ -16,6 +16,10 @@ namespace UploadText {
 QString iconFor(const QString &suffix);
 // Bytes as MB with two decimals, e.g. "1.50MB".
 QString sizeText(qint64 bytes);
+// Widths of the columns "文件名", "上传云机", "状态" shared by rows and headers.
+extern const int NameColumnWidth;
+extern const int MachineColumnWidth;
+extern const int StateColumnWidth;
 } // namespace UploadText
 
 // A chosen file on the "添加文件" page.

@@ -189,13 +189,19 @@ QWidget *UploadFiles::buildListPage(const char *name, const char *areaName, QVBo
     pageLayout->setSpacing(0);
     auto *header = new QWidget(page);
     auto *headerRow = new QHBoxLayout(header);
-    headerRow->setContentsMargins(52, 6, 38, 6);
-    const QList<QPair<QString, int>> columns{{QStringLiteral("文件名"), 3}, {QStringLiteral("上传云机"), 2}, {QStringLiteral("状态"), 2}};
+    // Row margin 10 + icon 32 + spacing 8 puts the first column over the names.
+    headerRow->setContentsMargins(50, 6, 10, 6);
+    headerRow->setSpacing(8);
+    const QList<QPair<QString, int>> columns{{QStringLiteral("文件名"), UploadText::NameColumnWidth},
+                                             {QStringLiteral("上传云机"), UploadText::MachineColumnWidth},
+                                             {QStringLiteral("状态"), UploadText::StateColumnWidth}};
     for (const auto &column : columns) {
         auto *l = new QLabel(column.first, header);
         l->setStyleSheet(QStringLiteral("color:#8E969C"));
-        headerRow->addWidget(l, column.second);
+        l->setFixedWidth(column.second);
+        headerRow->addWidget(l);
     }
+    headerRow->addStretch();
     pageLayout->addWidget(header);
     auto *area = new QScrollArea(page);
     area->setObjectName(QLatin1String(areaName));

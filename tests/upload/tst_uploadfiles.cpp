@@ -83,6 +83,7 @@ private slots:
         const QString two = file(QStringLiteral("two.apk"), 1024 * 1024, &md5Two);
         window()->setTargets({{QStringLiteral("B机"), m_phoneB}, {QStringLiteral("A机"), m_phoneA}});
         window()->addFiles({one, two});
+        QTest::qWait(50); // cards show once the event loop has run
         TestSupport::grabWidget(window(), QStringLiteral("upload-add-page"));
         window()->findChild<QPushButton *>(QStringLiteral("uploadButton"))->click();
         QCOMPARE(window()->currentPage(), 1);
@@ -122,6 +123,7 @@ private slots:
         for (int i = 0; i < 4; ++i)
             QCOMPARE(history[i]->stateText(), QStringLiteral("上传成功"));
         window()->showPage(2);
+        QTest::qWait(50);
         TestSupport::grabWidget(window(), QStringLiteral("upload-history"));
         for (const QString &sn : {m_phoneA, m_phoneB}) {
             QCOMPARE(UploadTest::phoneFile(*m_cloud, sn, QStringLiteral("/storage/emulated/0/Download/one.bin"))
