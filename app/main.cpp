@@ -106,15 +106,8 @@ int main(int argc, char *argv[])
 
     // Files to phones: the control windows and the batch box open the one
     // upload window; entering a phone pushes its configuration file.
-    const auto openUpload = [](const QMap<QString, QString> &targets, QWidget *anchor) {
-        UploadFiles *window = UploadFiles::instance();
-        window->setTargets(targets);
-        window->show();
-        window->raise();
-        centerOver(window, anchor ? anchor->window() : nullptr);
-    };
-    VideoRender::setUploadOpener(openUpload);
-    MainWindow::setUploadOpener(openUpload);
+    VideoRender::setUploadOpener(&UploadFiles::open);
+    MainWindow::setUploadOpener(&UploadFiles::open);
     VideoRender::setFileDropHandler(
         [](const QString &phoneName, const QString &serverSn, const QStringList &paths, QWidget *anchor) {
             UploadFiles *window = UploadFiles::instance();

@@ -4,6 +4,7 @@
 #include "api/utils.h"
 #include "upload/uploadblocks.h"
 #include "widgets/flowlayout.h"
+#include "widgets/infodialog.h"
 #include "widgets/slidenavigation.h"
 #include "widgets/toast.h"
 
@@ -69,6 +70,16 @@ UploadFiles *UploadFiles::instance()
     if (!window)
         window = new UploadFiles;
     return window;
+}
+
+void UploadFiles::open(const QMap<QString, QString> &targets, QWidget *anchor)
+{
+    UploadFiles *window = instance();
+    window->setTargets(targets);
+    window->show();
+    window->raise();
+    window->activateWindow();
+    centerOver(window, anchor ? anchor->window() : nullptr);
 }
 
 UploadFiles::UploadFiles()
