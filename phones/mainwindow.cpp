@@ -186,19 +186,6 @@ void MainWindow::setupPhonePage()
     });
 }
 
-void MainWindow::createPushClient()
-{
-    // The push channel client is not part of the client yet. Start-up and
-    // every sign-in already come through here, so this is where it will be
-    // made and start connecting.
-}
-
-void MainWindow::releasePushClient()
-{
-    // Nothing to release until the push channel client exists (see
-    // createPushClient); sign-outs already come through here.
-}
-
 void MainWindow::switchPage(int index)
 {
     switch (index) {

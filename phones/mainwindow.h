@@ -16,6 +16,7 @@ class PreviewStarter;
 class QMouseEvent;
 class QTreeWidgetItem;
 class SystemTray;
+class WebsocketClientAndReConnect;
 struct PhoneRecord;
 
 namespace Ui {
@@ -34,9 +35,11 @@ class MainWindow final : public DraggableWidget
 public:
     static MainWindow *instance();
 
-    // Sign-in makes a new push client, sign-out releases it.
+    // Sign-in makes a new push client (replacing the one before), sign-out
+    // releases it.
     void createPushClient();
     void releasePushClient();
+    WebsocketClientAndReConnect *pushClient() const;
 
     // 0: the phone page (reloads the list), 1: the purchase page.
     void switchPage(int index);
@@ -108,6 +111,8 @@ private:
     void openPurchasePage();
     void showUserPanel();
     void onGlobalMouseEvent(QMouseEvent *event);
+    // At quit no event loop is left to run a deferred delete.
+    void endPushClientNow();
 
     std::unique_ptr<Ui::MainWindow> m_ui;
     SystemTray *m_tray = nullptr;
@@ -120,4 +125,5 @@ private:
     QString m_masterPhone;
     QPointer<QWidget> m_userPanel;
     bool m_titlePressed = false;
+    QPointer<WebsocketClientAndReConnect> m_pushClient;
 };

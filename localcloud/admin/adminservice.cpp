@@ -3,6 +3,7 @@
 #include "localcloud/core/activitylog.h"
 #include "localcloud/core/farmlink.h"
 #include "localcloud/core/httputil.h"
+#include "localcloud/push/pushservice.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -53,10 +54,11 @@ std::optional<qint64> parseTime(const QJsonValue &value)
 
 } // namespace
 
-AdminService::AdminService(CloudState &state, ActivityLog &log, FarmLink &farm)
+AdminService::AdminService(CloudState &state, ActivityLog &log, FarmLink &farm, PushService &push)
     : m_state(state)
     , m_log(log)
     , m_farm(farm)
+    , m_push(push)
 {
 }
 
@@ -79,6 +81,12 @@ void AdminService::install(httplib::Server &server)
     server.Get("/admin/phones", route(&AdminService::phones));
     server.Get(R"(/admin/phone/([^/]+))", route(&AdminService::phoneState));
     server.Post(R"(/admin/phone/([^/]+)/kick)", route(&AdminService::kick));
+    server.Post("/admin/push/notice", route(&AdminService::pushNotice));
+    server.Get("/admin/push/connections", route(&AdminService::pushConnections));
+    server.Post("/admin/push/drop", route(&AdminService::pushDrop));
+    server.Post("/admin/push/silent", route(&AdminService::pushSilent));
+    server.Post("/admin/push/refuse", route(&AdminService::pushRefuse));
+    server.Get("/admin/push/log", route(&AdminService::pushLog));
     server.set_error_handler([](const httplib::Request &, httplib::Response &response) {
         if (!response.body.empty())
             return;
@@ -224,6 +232,62 @@ AdminService::Answer AdminService::kick(const QJsonObject &, const QString &key)
     m_farm.kick(phone->padCode);
     m_log.addEvent(QStringLiteral("admin_kick"), adminRecord(*phone));
     return Answer{200, QJsonObject{{QStringLiteral("kicked"), phone->padCode}}};
+}
+
+AdminService::Answer AdminService::pushNotice(const QJsonObject &params, const QString &)
+{
+    if (text(params, "phone").isEmpty())
+        return error(400, QStringLiteral("give the user's \"phone\" number"));
+    const QJsonObject answer = m_push.sendNotice(params);
+    if (answer.contains(QStringLiteral("error")))
+        return Answer{404, answer};
+    return Answer{200, answer};
+}
+
+AdminService::Answer AdminService::pushConnections(const QJsonObject &, const QString &)
+{
+    return Answer{200, QJsonObject{{QStringLiteral("connections"), m_push.connections()}}};
+}
+
+AdminService::Answer AdminService::pushDrop(const QJsonObject &params, const QString &)
+{
+    const bool close = params.value(QStringLiteral("close")).toBool() || text(params, "close") == QLatin1String("true");
+    return Answer{200, QJsonObject{{QStringLiteral("dropped"), m_push.dropAll(!close)}}};
+}
+
+AdminService::Answer AdminService::pushSilent(const QJsonObject &params, const QString &)
+{
+    const QJsonValue on = params.value(QStringLiteral("on"));
+    const bool silent = on.isBool() ? on.toBool() : (on.isUndefined() || text(params, "on") == QLatin1String("true"));
+    m_push.setSilent(silent);
+    return Answer{200, QJsonObject{{QStringLiteral("silent"), silent}}};
+}
+
+AdminService::Answer AdminService::pushRefuse(const QJsonObject &params, const QString &)
+{
+    bool ok = false;
+    const int seconds = text(params, "seconds").toInt(&ok);
+    if (!ok || seconds < 0)
+        return error(400, QStringLiteral("give \"seconds\" (0 accepts again at once)"));
+    const qint64 until = m_push.refuseFor(seconds);
+    return Answer{200, QJsonObject{{QStringLiteral("seconds"), seconds},
+                                   {QStringLiteral("until"), until > 0 ? QDateTime::fromMSecsSinceEpoch(until).toString(Qt::ISODateWithMs)
+                                                                       : QString()}}};
+}
+
+AdminService::Answer AdminService::pushLog(const QJsonObject &params, const QString &)
+{
+    const QString type = text(params, "type");
+    QJsonArray list;
+    for (const QJsonValue &event : m_log.events(text(params, "after").toLongLong(), QString())) {
+        const QString eventType = event.toObject().value(QStringLiteral("type")).toString();
+        if (!eventType.startsWith(QLatin1String("push_")))
+            continue;
+        if (!type.isEmpty() && eventType != type && eventType != QLatin1String("push_") + type)
+            continue;
+        list.append(event);
+    }
+    return Answer{200, QJsonObject{{QStringLiteral("events"), list}}};
 }
 
 QJsonObject AdminService::adminRecord(const CloudState::Phone &phone) const

@@ -7,6 +7,7 @@
 
 class ActivityLog;
 class FarmLink;
+class PushService;
 
 namespace httplib {
 class Server;
@@ -16,11 +17,11 @@ struct Response;
 
 // The operator's back door for tests and demos, JSON over HTTP on loopback:
 // read codes, expire tokens, change rental periods, announce versions, look
-// at what happened and at a phone. localcloud/README.md lists the routes.
+// at what happened and at a phone; drive the push service. localcloud/README.md lists the routes.
 class AdminService final
 {
 public:
-    AdminService(CloudState &state, ActivityLog &log, FarmLink &farm);
+    AdminService(CloudState &state, ActivityLog &log, FarmLink &farm, PushService &push);
 
     void install(httplib::Server &server);
 
@@ -48,10 +49,17 @@ private:
     Answer addPhone(const QJsonObject &params, const QString &key);
     Answer phoneState(const QJsonObject &params, const QString &key);
     Answer kick(const QJsonObject &params, const QString &key);
+    Answer pushNotice(const QJsonObject &params, const QString &key);
+    Answer pushConnections(const QJsonObject &params, const QString &key);
+    Answer pushDrop(const QJsonObject &params, const QString &key);
+    Answer pushSilent(const QJsonObject &params, const QString &key);
+    Answer pushRefuse(const QJsonObject &params, const QString &key);
+    Answer pushLog(const QJsonObject &params, const QString &key);
 
     QJsonObject adminRecord(const CloudState::Phone &phone) const;
 
     CloudState &m_state;
     ActivityLog &m_log;
     FarmLink &m_farm;
+    PushService &m_push;
 };
