@@ -59,6 +59,10 @@ public:
         connect(&m_socket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), this,
                 [this](QAbstractSocket::SocketError) {
                     LOG_ERROR() << "WebsocketClient: " << "[ERROR][SOCKET] " << m_socket.errorString();
+                    // A refused attempt reports no disconnect; waiting for the
+                    // watchdog would only add its second to the next try.
+                    if (m_socket.state() == QAbstractSocket::UnconnectedState)
+                        onLost();
                 });
         connect(&m_socket, &QWebSocket::connected, this, &PushNetworkLoop::onConnected);
         connect(&m_socket, &QWebSocket::disconnected, this, &PushNetworkLoop::onLost);
