@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QMetaObject>
+#include <QSemaphore>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -15,10 +16,13 @@
 #include <QWebSocket>
 #include <QWebSocketServer>
 
+#include <memory>
+
 namespace {
 
 constexpr int HeaderSize = 4;
 constexpr int RelistenRetryMs = 100;
+constexpr int AdminCallTimeoutMs = 5000;
 
 qint64 nowMs()
 {
@@ -90,9 +94,23 @@ auto PushService::onOwnThread(F function)
     using Result = decltype(function());
     if (QThread::currentThread() == thread())
         return function();
-    Result result{};
-    QMetaObject::invokeMethod(this, function, Qt::BlockingQueuedConnection, &result);
-    return result;
+    // Bounded, so an admin request met by the shutdown cannot hold it up.
+    struct Call
+    {
+        QSemaphore done;
+        Result result{};
+    };
+    const auto call = std::make_shared<Call>();
+    QMetaObject::invokeMethod(
+        this,
+        [call, function]() mutable {
+            call->result = function();
+            call->done.release();
+        },
+        Qt::QueuedConnection);
+    if (!call->done.tryAcquire(1, AdminCallTimeoutMs))
+        return Result{};
+    return call->result;
 }
 
 bool PushService::listen(const QHostAddress &address, quint16 port, QString *error)
