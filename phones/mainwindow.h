@@ -111,8 +111,6 @@ private:
     void openPurchasePage();
     void showUserPanel();
     void onGlobalMouseEvent(QMouseEvent *event);
-    // At quit no event loop is left to run a deferred delete.
-    void endPushClientNow();
 
     std::unique_ptr<Ui::MainWindow> m_ui;
     SystemTray *m_tray = nullptr;

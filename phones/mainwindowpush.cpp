@@ -4,8 +4,6 @@
 
 #include "push/websocketclientandreconnect.h"
 
-#include <QCoreApplication>
-
 void MainWindow::createPushClient()
 {
     // The window's own construction made one before the first sign-in; the
@@ -13,7 +11,6 @@ void MainWindow::createPushClient()
     releasePushClient();
     m_pushClient = new WebsocketClientAndReConnect;
     m_pushClient->setPhoneListReload([this] { refreshPhoneList(false); });
-    connect(qApp, &QCoreApplication::aboutToQuit, this, &MainWindow::endPushClientNow, Qt::UniqueConnection);
 }
 
 void MainWindow::releasePushClient()
@@ -26,9 +23,4 @@ void MainWindow::releasePushClient()
 WebsocketClientAndReConnect *MainWindow::pushClient() const
 {
     return m_pushClient;
-}
-
-void MainWindow::endPushClientNow()
-{
-    delete m_pushClient;
 }

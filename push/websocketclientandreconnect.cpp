@@ -7,6 +7,7 @@
 #include "push/websocketthread.h"
 #include "widgets/toast.h"
 
+#include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTimerEvent>
@@ -37,14 +38,24 @@ WebsocketClientAndReConnect::WebsocketClientAndReConnect()
     connect(m_thread.get(), &WebSocketThread::connectInfo, this,
             [](int info) { LOG_INFO() << "WebsocketClient: connectInfo " << info; }, Qt::QueuedConnection);
     m_thread->start();
+    // Past the event loop nothing would run a deferred delete: a client still
+    // alive when the application quits ends its thread here.
+    if (QCoreApplication::instance())
+        connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, [this] { stop(); });
     m_heartbeatTimerId = startTimer(WebSocketThread::periods().heartbeatMs, Qt::CoarseTimer);
     LOG_INFO() << "websocket init";
 }
 
 WebsocketClientAndReConnect::~WebsocketClientAndReConnect()
 {
+    stop();
+}
+
+void WebsocketClientAndReConnect::stop()
+{
     if (m_heartbeatTimerId != -1)
         killTimer(m_heartbeatTimerId);
+    m_heartbeatTimerId = -1;
     if (m_thread->isRunning()) {
         LOG_INFO() << "websocket uninit";
         m_thread->quit();

@@ -39,6 +39,7 @@ private:
     Q_DISABLE_COPY_MOVE(WebsocketClientAndReConnect)
 
     bool sendText(const QString &text);
+    void stop();
 
     int m_heartbeatTimerId = -1;
     std::unique_ptr<WebSocketThread> m_thread;

@@ -111,6 +111,15 @@ private slots:
         }
         QCOMPARE(m_reloads, 0);
     }
+
+    // Last: nothing runs a deferred delete once the application quits, so
+    // the client ends its thread itself.
+    void quittingEndsTheThread()
+    {
+        QVERIFY(m_client->networkThread()->isRunning());
+        QVERIFY(QMetaObject::invokeMethod(qApp, "aboutToQuit", Qt::DirectConnection));
+        QVERIFY(m_client->networkThread()->isFinished());
+    }
 };
 
 QTEST_MAIN(TestPushMessages)
