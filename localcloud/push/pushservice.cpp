@@ -47,8 +47,8 @@ QByteArray unpack(const QByteArray &frame)
     if (frame.size() < HeaderSize)
         return QByteArray();
     char *out = nullptr;
-    const QByteArray text = frame; // zero-terminated copy
-    if (PackDecode(text.constData(), &out) < 0 || !out)
+    // QByteArray keeps a terminating zero; a frame with a zero inside ends there.
+    if (PackDecode(frame.constData(), &out) < 0 || !out)
         return QByteArray();
     return QByteArray(out);
 }
