@@ -3,6 +3,7 @@
 #include "phones/mainwindow.h"
 
 #include "push/websocketclientandreconnect.h"
+#include "widgets/toast.h"
 
 void MainWindow::createPushClient()
 {
@@ -10,7 +11,11 @@ void MainWindow::createPushClient()
     // stored client is always the current session's, so the old one goes.
     releasePushClient();
     m_pushClient = new WebsocketClientAndReConnect;
-    m_pushClient->setPhoneListReload([this] { refreshPhoneList(false); });
+    m_pushClient->setExpiryHandler([this](const std::optional<QString> &text) {
+        if (text)
+            Toast::instance()->show(1, *text);
+        refreshPhoneList(false);
+    });
 }
 
 void MainWindow::releasePushClient()

@@ -3,9 +3,8 @@
 #include "api/secretmask.h"
 #include "app/appevent.h"
 #include "app/logger.h"
-#include "app/utils.h"
+#include "api/utils.h"
 #include "push/websocketthread.h"
-#include "widgets/toast.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
@@ -63,9 +62,9 @@ void WebsocketClientAndReConnect::stop()
     }
 }
 
-void WebsocketClientAndReConnect::setPhoneListReload(std::function<void()> reload)
+void WebsocketClientAndReConnect::setExpiryHandler(ExpiryHandler handler)
 {
-    m_reloadPhoneList = std::move(reload);
+    m_expiryHandler = std::move(handler);
 }
 
 void WebsocketClientAndReConnect::timerEvent(QTimerEvent *event)
@@ -134,11 +133,10 @@ void WebsocketClientAndReConnect::handleBinaryMessage(const QByteArray &frame)
     if (packageObject.value(QStringLiteral("type")).toString() != QLatin1String(ExpiredType))
         return;
 
+    // JSON null: nothing to show; absent: an empty text.
     const QJsonValue txt = packageObject.value(QStringLiteral("data")).toObject().value(QStringLiteral("txt"));
-    if (!txt.isNull())
-        Toast::instance()->show(1, txt.toString());
-    if (m_reloadPhoneList)
-        m_reloadPhoneList();
+    if (m_expiryHandler)
+        m_expiryHandler(txt.isNull() ? std::nullopt : std::optional<QString>(txt.toString()));
     const qint64 msgId = qint64(message.value(QStringLiteral("ext")).toObject().value(QStringLiteral("msgId")).toDouble(0));
     sendAcknowledgement(msgId);
 }

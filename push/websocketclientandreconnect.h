@@ -5,12 +5,14 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class WebSocketThread;
 
 // The GUI-thread side of the push channel: starts the network thread on the
 // signed-in user's push token, sends the heartbeat and acknowledges the
-// notices it acts upon. Made by the main window for each session.
+// notices it acts upon. Made by the main window for each session; knows no
+// windows.
 class WebsocketClientAndReConnect final : public QObject
 {
 public:
@@ -18,8 +20,11 @@ public:
     // Ends the network thread (closing the connection normally) and waits.
     ~WebsocketClientAndReConnect() override;
 
-    // What an expiry notice reloads; the owner of the phone list sets it.
-    void setPhoneListReload(std::function<void()> reload);
+    // What a notice of an expired phone asks of the windows, before it is
+    // acknowledged: show the text (nothing when it is JSON null) and reload
+    // the phone list. Set by the owner of both.
+    using ExpiryHandler = std::function<void(const std::optional<QString> &text)>;
+    void setExpiryHandler(ExpiryHandler handler);
 
     // One binary frame from the server. Anything that is no usable notice is
     // logged (when it is no message at all) and ignored.
@@ -43,5 +48,5 @@ private:
 
     int m_heartbeatTimerId = -1;
     std::unique_ptr<WebSocketThread> m_thread;
-    std::function<void()> m_reloadPhoneList;
+    ExpiryHandler m_expiryHandler;
 };

@@ -5,7 +5,7 @@
 //   resident memory over many reconnections.
 
 #include "app/appevent.h"
-#include "app/utils.h"
+#include "api/utils.h"
 #include "push/websocketclientandreconnect.h"
 #include "push/websocketthread.h"
 #include "tests/support/localcloud.h"

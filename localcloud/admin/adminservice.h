@@ -6,7 +6,7 @@
 #include <QString>
 
 class ActivityLog;
-class FarmLink;
+class PhoneFarm;
 class PushService;
 
 namespace httplib {
@@ -21,7 +21,7 @@ struct Response;
 class AdminService final
 {
 public:
-    AdminService(CloudState &state, ActivityLog &log, FarmLink &farm, PushService &push);
+    AdminService(CloudState &state, ActivityLog &log, PhoneFarm &farm, PushService &push);
 
     void install(httplib::Server &server);
 
@@ -60,6 +60,6 @@ private:
 
     CloudState &m_state;
     ActivityLog &m_log;
-    FarmLink &m_farm;
+    PhoneFarm &m_farm;
     PushService &m_push;
 };

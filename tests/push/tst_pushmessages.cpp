@@ -1,10 +1,10 @@
 #include "app/appevent.h"
-#include "app/utils.h"
+#include "api/utils.h"
 #include "push/websocketclientandreconnect.h"
 #include "push/websocketthread.h"
 #include "tests/support/tempsettings.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QJsonDocument>
 #include <QRandomGenerator>
 #include <QtTest>
@@ -37,7 +37,7 @@ private slots:
         QVERIFY(Utils::instance()->loadCodecLibrary());
         AppEvent::instance()->setWssToken(QStringLiteral("t0ken"));
         m_client = std::make_unique<WebsocketClientAndReConnect>();
-        m_client->setPhoneListReload([this] { ++m_reloads; });
+        m_client->setExpiryHandler([this](const std::optional<QString> &) { ++m_reloads; });
     }
 
     void cleanupTestCase() { m_client.reset(); }

@@ -5,13 +5,14 @@
 #include "account/login.h"
 #include "account/sessionexpiry.h"
 #include "app/appevent.h"
-#include "app/utils.h"
+#include "api/utils.h"
 #include "phones/mainwindow.h"
 #include "phones/phonedetail.h"
 #include "push/websocketclientandreconnect.h"
 #include "resources/tarvixresources.h"
 #include "tests/support/localcloud.h"
 #include "tests/support/tempsettings.h"
+#include "widgets/toast.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -86,6 +87,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!m_cloud.pushLog(QStringLiteral("ack"), start).isEmpty(), 10000);
         QTRY_VERIFY(card(serverSn) && card(serverSn)->opStatus() == 2);
         QCOMPARE(card(serverSn)->remainingText(), QStringLiteral("即将到期"));
+        QVERIFY(Toast::instance()->window()->text().contains(QStringLiteral("推送云机")));
     }
 
     void signOutClosesAndSignInOpensExactlyOne()
