@@ -19,6 +19,7 @@ class PreviewStarter;
 class QMouseEvent;
 class QTreeWidgetItem;
 class SystemTray;
+class WebsocketClientAndReConnect;
 struct PhoneRecord;
 
 namespace Ui {
@@ -46,9 +47,11 @@ public:
     // Title -> server_sn of the checked phones, as the batch upload hands it on.
     QMap<QString, QString> checkedUploadTargets() const;
 
-    // Sign-in makes a new push client, sign-out releases it.
+    // Sign-in makes a new push client (replacing the one before), sign-out
+    // releases it.
     void createPushClient();
     void releasePushClient();
+    WebsocketClientAndReConnect *pushClient() const;
 
     // 0: the phone page (reloads the list), 1: the purchase page.
     void switchPage(int index);
@@ -132,4 +135,5 @@ private:
     bool m_treeUpdating = false;
     QString m_masterPhone;
     QPointer<QWidget> m_userPanel;
+    QPointer<WebsocketClientAndReConnect> m_pushClient;
 };

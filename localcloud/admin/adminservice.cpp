@@ -5,6 +5,7 @@
 #include "localcloud/core/httputil.h"
 #include "localcloud/core/stscredentials.h"
 #include "localcloud/objectstore/objectstore.h"
+#include "localcloud/push/pushservice.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -56,12 +57,13 @@ std::optional<qint64> parseTime(const QJsonValue &value)
 } // namespace
 
 AdminService::AdminService(CloudState &state, ActivityLog &log, PhoneFarm &farm, StsCredentials &credentials,
-                           ObjectStore &objectStore)
+                           ObjectStore &objectStore, PushService &push)
     : m_state(state)
     , m_log(log)
     , m_farm(farm)
     , m_credentials(credentials)
     , m_objectStore(objectStore)
+    , m_push(push)
 {
 }
 
@@ -92,6 +94,12 @@ void AdminService::install(httplib::Server &server)
     server.Post("/admin/objectstore/clock", route(&AdminService::setStoreClock));
     server.Get("/admin/objectstore/objects", route(&AdminService::storedObjects));
     server.Get("/admin/objectstore/requests", route(&AdminService::storeRequests));
+    server.Post("/admin/push/notice", route(&AdminService::pushNotice));
+    server.Get("/admin/push/connections", route(&AdminService::pushConnections));
+    server.Post("/admin/push/drop", route(&AdminService::pushDrop));
+    server.Post("/admin/push/silent", route(&AdminService::pushSilent));
+    server.Post("/admin/push/refuse", route(&AdminService::pushRefuse));
+    server.Get("/admin/push/log", route(&AdminService::pushLog));
     server.set_error_handler([](const httplib::Request &, httplib::Response &response) {
         if (!response.body.empty())
             return;
@@ -300,6 +308,61 @@ AdminService::Answer AdminService::storedObjects(const QJsonObject &params, cons
 AdminService::Answer AdminService::storeRequests(const QJsonObject &params, const QString &)
 {
     return Answer{200, QJsonObject{{QStringLiteral("requests"), m_objectStore.requests(text(params, "limit").toInt())}}};
+}
+AdminService::Answer AdminService::pushNotice(const QJsonObject &params, const QString &)
+{
+    if (text(params, "phone").isEmpty())
+        return error(400, QStringLiteral("give the user's \"phone\" number"));
+    const QJsonObject answer = m_push.sendNotice(params);
+    if (answer.contains(QStringLiteral("error")))
+        return Answer{404, answer};
+    return Answer{200, answer};
+}
+
+AdminService::Answer AdminService::pushConnections(const QJsonObject &, const QString &)
+{
+    return Answer{200, QJsonObject{{QStringLiteral("connections"), m_push.connections()}}};
+}
+
+AdminService::Answer AdminService::pushDrop(const QJsonObject &params, const QString &)
+{
+    const bool close = params.value(QStringLiteral("close")).toBool() || text(params, "close") == QLatin1String("true");
+    return Answer{200, QJsonObject{{QStringLiteral("dropped"), m_push.dropAll(!close)}}};
+}
+
+AdminService::Answer AdminService::pushSilent(const QJsonObject &params, const QString &)
+{
+    const QJsonValue on = params.value(QStringLiteral("on"));
+    const bool silent = on.isBool() ? on.toBool() : (on.isUndefined() || text(params, "on") == QLatin1String("true"));
+    m_push.setSilent(silent);
+    return Answer{200, QJsonObject{{QStringLiteral("silent"), silent}}};
+}
+
+AdminService::Answer AdminService::pushRefuse(const QJsonObject &params, const QString &)
+{
+    bool ok = false;
+    const int seconds = text(params, "seconds").toInt(&ok);
+    if (!ok || seconds < 0)
+        return error(400, QStringLiteral("give \"seconds\" (0 accepts again at once)"));
+    const qint64 until = m_push.refuseFor(seconds);
+    return Answer{200, QJsonObject{{QStringLiteral("seconds"), seconds},
+                                   {QStringLiteral("until"), until > 0 ? QDateTime::fromMSecsSinceEpoch(until).toString(Qt::ISODateWithMs)
+                                                                       : QString()}}};
+}
+
+AdminService::Answer AdminService::pushLog(const QJsonObject &params, const QString &)
+{
+    const QString type = text(params, "type");
+    QJsonArray list;
+    for (const QJsonValue &event : m_log.events(text(params, "after").toLongLong(), QString())) {
+        const QString eventType = event.toObject().value(QStringLiteral("type")).toString();
+        if (!eventType.startsWith(QLatin1String("push_")))
+            continue;
+        if (!type.isEmpty() && eventType != type && eventType != QLatin1String("push_") + type)
+            continue;
+        list.append(event);
+    }
+    return Answer{200, QJsonObject{{QStringLiteral("events"), list}}};
 }
 
 QJsonObject AdminService::adminRecord(const CloudState::Phone &phone) const

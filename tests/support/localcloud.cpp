@@ -68,6 +68,7 @@ bool LocalCloud::start()
                      QStringLiteral("0"), QStringLiteral("--farm-port"), QStringLiteral("0"),
                      QStringLiteral("--objectstore-port"), QStringLiteral("0"),
                      QStringLiteral("--console-port"), QStringLiteral("0"),
+                     QStringLiteral("--push-port"), QStringLiteral("0"),
                      QStringLiteral("--state-dir"), stateDir()};
     args += m_extraArgs;
     m_process->start(program, args);
@@ -89,7 +90,8 @@ bool LocalCloud::start()
                 m_farmPort = quint16(object.value(QStringLiteral("farm")).toInt());
                 m_objectStorePort = quint16(object.value(QStringLiteral("objectstore")).toInt());
                 m_consolePort = quint16(object.value(QStringLiteral("console")).toInt());
-                m_ready = m_apiPort && m_adminPort && m_farmPort && m_objectStorePort && m_consolePort;
+                m_pushPort = quint16(object.value(QStringLiteral("push")).toInt());
+                m_ready = m_apiPort && m_adminPort && m_farmPort && m_objectStorePort && m_pushPort && m_consolePort;
                 if (!m_ready)
                     m_error = QStringLiteral("unreadable ports.json");
                 return m_ready;
@@ -139,6 +141,11 @@ QString LocalCloud::adminBase() const
 QString LocalCloud::objectStoreEndpoint() const
 {
     return QStringLiteral("http://bj.bos.localhost:%1").arg(m_objectStorePort);
+}
+
+QString LocalCloud::pushBase() const
+{
+    return QStringLiteral("ws://127.0.0.1:%1/").arg(m_pushPort);
 }
 
 QString LocalCloud::stateDir() const
@@ -307,6 +314,55 @@ QJsonArray LocalCloud::storeRequests(int limit) const
         .json()
         .value(QStringLiteral("requests"))
         .toArray();
+qint64 LocalCloud::pushNotice(const QString &phone, const QString &type, const QJsonValue &txt, qint64 msgId) const
+{
+    QJsonObject body{{QStringLiteral("phone"), phone}, {QStringLiteral("type"), type}};
+    if (!txt.isUndefined())
+        body.insert(QStringLiteral("txt"), txt);
+    if (msgId >= 0)
+        body.insert(QStringLiteral("msgId"), double(msgId));
+    const Reply reply = adminPost(QStringLiteral("/admin/push/notice"), body);
+    if (reply.status != 200)
+        return -1;
+    return qint64(reply.json().value(QStringLiteral("msgId")).toDouble());
+}
+
+QJsonArray LocalCloud::pushConnections() const
+{
+    return adminGet(QStringLiteral("/admin/push/connections")).json().value(QStringLiteral("connections")).toArray();
+}
+
+int LocalCloud::pushDrop(bool close) const
+{
+    return adminPost(QStringLiteral("/admin/push/drop"), QJsonObject{{QStringLiteral("close"), close}})
+        .json()
+        .value(QStringLiteral("dropped"))
+        .toInt(-1);
+}
+
+bool LocalCloud::pushSilent(bool silent) const
+{
+    return adminPost(QStringLiteral("/admin/push/silent"), QJsonObject{{QStringLiteral("on"), silent}}).status == 200;
+}
+
+bool LocalCloud::pushRefuse(int seconds) const
+{
+    return adminPost(QStringLiteral("/admin/push/refuse"), QJsonObject{{QStringLiteral("seconds"), seconds}}).status
+           == 200;
+}
+
+QJsonArray LocalCloud::pushLog(const QString &type, qint64 afterId) const
+{
+    QString path = QStringLiteral("/admin/push/log?after=%1").arg(afterId);
+    if (!type.isEmpty())
+        path += QStringLiteral("&type=") + type;
+    return adminGet(path).json().value(QStringLiteral("events")).toArray();
+}
+
+qint64 LocalCloud::lastEventId() const
+{
+    const QJsonArray all = events();
+    return all.isEmpty() ? 0 : qint64(all.last().toObject().value(QStringLiteral("id")).toDouble());
 }
 
 QString LocalCloud::signIn(const QString &phone)
@@ -320,8 +376,9 @@ QString LocalCloud::signIn(const QString &phone)
     const Reply login = apiPost(QStringLiteral("/vorl/v1/login"),
                                 "appkey=7a3f19c2e4b8d6051f9e2c7d4a6b8e01&channel_code=qelvane_pc_official&code="
                                     + code.toUtf8() + "&phone=" + phone.toUtf8() + "&platform=pc");
-    const QString token =
-        login.json().value(QStringLiteral("data")).toObject().value(QStringLiteral("token")).toString();
+    const QJsonObject data = login.json().value(QStringLiteral("data")).toObject();
+    const QString token = data.value(QStringLiteral("token")).toString();
+    m_lastWssToken = data.value(QStringLiteral("wss_token")).toString();
     if (token.isEmpty())
         m_error = QStringLiteral("sign-in refused: %1").arg(QString::fromUtf8(login.body));
     return token;

@@ -55,6 +55,8 @@ public:
     // "http://bj.bos.localhost:<port>": the store's endpoint; buckets are
     // also reached as <bucket>.bj.bos.localhost.
     QString objectStoreEndpoint() const;
+    quint16 pushPort() const { return m_pushPort; }
+    QString pushBase() const; // "ws://127.0.0.1:<port>/"
     QString stateDir() const;
     // Everything the process wrote so far; print it when a test fails.
     QString consoleLog() const;
@@ -91,6 +93,19 @@ public:
     QJsonArray storedObjects(const QString &bucket = QString()) const;
     // The store's last requests, newest first, headers in arrival order.
     QJsonArray storeRequests(int limit = 0) const;
+    // Push service. A notice to the user with that number: txt is sent as
+    // given (a null QJsonValue sends JSON null, an undefined one leaves the
+    // key out); msgId < 0 lets the server pick one. The msgId sent, or -1.
+    qint64 pushNotice(const QString &phone, const QString &type, const QJsonValue &txt, qint64 msgId = -1) const;
+    QJsonArray pushConnections() const;
+    int pushDrop(bool close = false) const;
+    bool pushSilent(bool silent) const;
+    bool pushRefuse(int seconds) const;
+    // Connections, disconnections, heartbeats, notices and acknowledgements
+    // after the given event id, optionally of one type ("heartbeat", "ack"...).
+    QJsonArray pushLog(const QString &type = QString(), qint64 afterId = 0) const;
+    // The id of the newest event of any kind; for "what happened after this".
+    qint64 lastEventId() const;
 
     // Console: registered files and tasks (newest first), and expiring the
     // credentials it handed to a user (all users when empty).
@@ -101,6 +116,8 @@ public:
     // Code request, code from the admin API and sign-in in one go; the
     // user's token, or empty with the reason in errorString().
     QString signIn(const QString &phone);
+    // The push token handed out by the last successful signIn().
+    QString lastWssToken() const { return m_lastWssToken; }
 
     // Plain HTTP, for tests of the server itself.
     Reply adminGet(const QString &pathAndQuery) const;
@@ -125,6 +142,8 @@ private:
     quint16 m_farmPort = 0;
     quint16 m_objectStorePort = 0;
     quint16 m_consolePort = 0;
+    quint16 m_pushPort = 0;
+    QString m_lastWssToken;
 };
 
 } // namespace TestSupport
