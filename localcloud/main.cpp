@@ -180,9 +180,9 @@ int main(int argc, char *argv[])
         return fail(QStringLiteral("--host takes an IP address"));
 
     CloudState::Limits limits;
-    bool ok1 = false, ok2 = false, ok3 = false, ok4 = false;
-    const qint64 stsTtlSeconds = parser.value(stsTtl).toLongLong(&ok4);
-    if (!ok4 || stsTtlSeconds <= 0)
+    bool ok1 = false, ok2 = false, ok3 = false, stsTtlOk = false;
+    const qint64 stsTtlSeconds = parser.value(stsTtl).toLongLong(&stsTtlOk);
+    if (!stsTtlOk || stsTtlSeconds <= 0)
         return fail(QStringLiteral("--sts-ttl takes whole seconds above 0"));
     limits.codeTtlMs = parser.value(codeTtl).toLongLong(&ok1) * 1000;
     limits.resendIntervalMs = parser.value(resendInterval).toLongLong(&ok2) * 1000;
