@@ -7,6 +7,7 @@
 #include "localcloud/core/cloudstate.h"
 #include "localcloud/core/farmlink.h"
 #include "localcloud/pages/pagesservice.h"
+#include "localcloud/pages/purchaseservice.h"
 
 #include <QCommandLineParser>
 #include <QGuiApplication>
@@ -182,6 +183,8 @@ int main(int argc, char *argv[])
     apiServer.set_payload_max_length(MaxBody);
     ApiService api(state, log, farm, controlIp);
     PagesService::install(apiServer); // before the API's catch-all routes
+    PurchaseService purchase(state, log, farm);
+    purchase.install(apiServer);
     api.install(apiServer);
     httplib::Server adminServer;
     adminServer.set_payload_max_length(MaxBody);
