@@ -25,6 +25,7 @@ const char *const FormStyle = R"(
 #label_4 { color: #888888; }
 #update { color: #333333; font-size: 14px; }
 #update:hover { color: #0598FE; }
+#xieyi1, #xieyi2, #xieyi3, #xieyi4 { font-size: 12px; }
 )";
 
 struct Agreement
@@ -156,6 +157,8 @@ void AboutUs::buildForm()
     widget_21->setStyleSheet(QStringLiteral("color: #0598FE;"));
     auto *gridLayout = new QGridLayout(widget_21);
     gridLayout->setObjectName(QStringLiteral("gridLayout"));
+    gridLayout->setContentsMargins(0, 0, 0, 0);
+    gridLayout->setVerticalSpacing(4);
     for (int i = 0; i < 4; ++i) {
         auto *label = new ClickableLabel(widget_21);
         label->setObjectName(QLatin1String(Agreements[i].name));
@@ -163,7 +166,8 @@ void AboutUs::buildForm()
         label->setAlignment(Qt::AlignCenter);
         label->setWordWrap(true);
         label->setCursor(Qt::PointingHandCursor);
-        gridLayout->addWidget(label, i / 2, i % 2, Qt::AlignCenter);
+        // One per row: two side by side would break inside the titles.
+        gridLayout->addWidget(label, i, 0, Qt::AlignCenter);
         m_xieyi[i] = label;
     }
     verticalLayout->addWidget(widget_21);
