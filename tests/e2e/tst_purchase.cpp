@@ -236,6 +236,8 @@ private slots:
     void cleanupTestCase()
     {
         qInstallMessageHandler(g_previousHandler);
+        // As the client does when it quits: no page outlives the web engine.
+        delete view();
         m_window->hide();
         Login::instance()->hide();
     }
