@@ -1,7 +1,7 @@
 #include "account/aboutus.h"
 
 #include "account/userinfo.h"
-#include "app/utils.h"
+#include "api/utils.h"
 #include "widgets/clickablelabel.h"
 
 #include <QApplication>

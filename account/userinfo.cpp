@@ -3,7 +3,7 @@
 #include "account/aboutus.h"
 #include "account/login.h"
 #include "app/appevent.h"
-#include "app/utils.h"
+#include "api/utils.h"
 #include "phones/mainwindow.h"
 #include "widgets/clickablelabel.h"
 #include "widgets/infodialog.h"

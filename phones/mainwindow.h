@@ -2,6 +2,7 @@
 
 #include "widgets/draggablewidget.h"
 
+#include <QHash>
 #include <QList>
 #include <QPointer>
 #include <QStringList>
@@ -12,7 +13,7 @@
 
 class FlowLayout;
 class PhoneDetail;
-class PhoneTree;
+class PhoneChecks;
 class PreviewStarter;
 class PurchasePage;
 class QMouseEvent;
@@ -49,14 +50,16 @@ public:
     void setPhoneChecked(Qt::CheckState state, const QString &title);
     // server_sn of every checked phone, in tree order.
     QStringList checkedPhoneList() const;
-    PhoneTree *phoneTree() const { return m_phoneTree; }
-    // The phone cards, in the order of the card area.
+    PhoneChecks *phoneChecks() const { return m_phoneChecks; }
+    // The phone cards of the current list, in the order of the card area.
     QList<PhoneDetail *> phoneCards() const;
+    // The card of a phone of the current list, or null. A server_sn listed
+    // twice names its first card.
+    PhoneDetail *phoneCard(const QString &serverSn) const;
 
     // Group control, as far as the phone list needs it: the flag, the
     // master, and leaving (label back to transparent, master emptied, the
-    // phones not told). Switching it on and the role rules come with group
-    // control itself.
+    // phones not told). Nothing here switches it on.
     bool groupControl() const;
     QString masterPhone() const { return m_masterPhone; }
     void leaveGroupControl();
@@ -92,7 +95,6 @@ public slots:
     void bringBack();
 
 protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
     // Escape and the window manager's close hide the window as the close
     // button does; neither may end the client.
     void reject() override;
@@ -104,9 +106,6 @@ private:
     Q_DISABLE_COPY_MOVE(MainWindow)
 
     void setupPhonePage();
-    void showMaximizedLook();
-    void showNormalLook();
-    void restoreUnderCursor(const QPoint &globalPos);
     void showNoPhone();
     void setCardAreaClass(const QString &cssClass, const QString &styleSheet);
     void buildTree(const QVector<PhoneRecord> &records);
@@ -129,8 +128,11 @@ private:
     std::unique_ptr<Ui::MainWindow> m_ui;
     SystemTray *m_tray = nullptr;
     FlowLayout *m_cardLayout = nullptr;
-    PhoneTree *m_phoneTree = nullptr;
+    PhoneChecks *m_phoneChecks = nullptr;
     PreviewStarter *m_previewStarter = nullptr;
+    // The cards of the current list: made by the rebuild, dropped by it.
+    QList<QPointer<PhoneDetail>> m_cards;
+    QHash<QString, QPointer<PhoneDetail>> m_cardsBySn;
     // Set while the tree widget is being built or made to show the rules'
     // state: those changes are not the user's, the change handler skips them.
     bool m_treeUpdating = false;
@@ -139,5 +141,4 @@ private:
     QPointer<PurchasePage> m_purchasePage;
     // The phone the next opening of the purchase page preselects.
     QString m_renewServerSn;
-    bool m_titlePressed = false;
 };

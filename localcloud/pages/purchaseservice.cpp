@@ -1,7 +1,7 @@
 #include "localcloud/pages/purchaseservice.h"
 
 #include "localcloud/core/activitylog.h"
-#include "localcloud/core/farmlink.h"
+#include "localcloud/phonefarm/phonefarm.h"
 #include "localcloud/core/httputil.h"
 
 #include <QDateTime>
@@ -171,7 +171,7 @@ std::string notice(const QString &headline, const QString &text)
 
 const int PurchaseService::PlanDays[3] = {1, 7, 30};
 
-PurchaseService::PurchaseService(CloudState &state, ActivityLog &log, FarmLink &farm)
+PurchaseService::PurchaseService(CloudState &state, ActivityLog &log, PhoneFarm &farm)
     : m_state(state)
     , m_log(log)
     , m_farm(farm)

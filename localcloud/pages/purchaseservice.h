@@ -6,7 +6,7 @@
 #include <QString>
 
 class ActivityLog;
-class FarmLink;
+class PhoneFarm;
 
 namespace httplib {
 class Server;
@@ -31,7 +31,7 @@ struct Response;
 class PurchaseService final
 {
 public:
-    PurchaseService(CloudState &state, ActivityLog &log, FarmLink &farm);
+    PurchaseService(CloudState &state, ActivityLog &log, PhoneFarm &farm);
 
     // Registers its routes; call before a catch-all route of the same server.
     void install(httplib::Server &server);
@@ -50,5 +50,5 @@ private:
 
     CloudState &m_state;
     ActivityLog &m_log;
-    FarmLink &m_farm;
+    PhoneFarm &m_farm;
 };

@@ -1,7 +1,7 @@
 #include "account/login.h"
 #include "account/sessionexpiry.h"
 #include "app/appevent.h"
-#include "app/utils.h"
+#include "api/utils.h"
 #include "phones/mainwindow.h"
 #include "phones/phonedetail.h"
 #include "phones/purchase/jsbridge.h"

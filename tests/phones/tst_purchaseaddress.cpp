@@ -1,4 +1,4 @@
-#include "phones/purchaseaddress.h"
+#include "phones/model/purchaseaddress.h"
 
 #include <QUrl>
 #include <QUrlQuery>

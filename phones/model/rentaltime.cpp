@@ -1,13 +1,13 @@
-#include "phones/phonelist.h"
+#include "phones/model/rentaltime.h"
 
 #include "api/phonerecord.h"
-#include "app/utils.h"
+#include "api/utils.h"
 
 #include <QDebug>
 
 #include <limits>
 
-namespace PhoneList {
+namespace RentalTime {
 
 qint64 secondsUntil(const QString &start, const QString &end, const QDateTime &now)
 {
@@ -36,4 +36,4 @@ bool endsSoon(const PhoneRecord &record, const QDateTime &now)
     return seconds > 0 && seconds <= 24 * 3600;
 }
 
-} // namespace PhoneList
+} // namespace RentalTime
