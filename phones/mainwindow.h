@@ -20,6 +20,7 @@ class QMouseEvent;
 class QTreeWidgetItem;
 class SystemTray;
 class UserPanel;
+class WebsocketClientAndReConnect;
 struct PhoneRecord;
 
 namespace Ui {
@@ -38,9 +39,11 @@ class MainWindow final : public DraggableWidget
 public:
     static MainWindow *instance();
 
-    // Sign-in makes a new push client, sign-out releases it.
+    // Sign-in makes a new push client (replacing the one before), sign-out
+    // releases it.
     void createPushClient();
     void releasePushClient();
+    WebsocketClientAndReConnect *pushClient() const;
 
     // 0: the phone page (reloads the list), 1: the purchase page.
     void switchPage(int index);
@@ -141,4 +144,5 @@ private:
     QPointer<PurchasePage> m_purchasePage;
     // The phone the next opening of the purchase page preselects.
     QString m_renewServerSn;
+    QPointer<WebsocketClientAndReConnect> m_pushClient;
 };
