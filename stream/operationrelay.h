@@ -11,3 +11,7 @@ void applyRelayedOperation(SWDataSource &source, const QString &otype, int oper,
 
 // Sends text to the phone's clipboard; a refusal is logged.
 void copyTextToRemote(SWDataSource &source, const QString &text);
+
+// Types text into the phone's focused field; a refusal is logged (its
+// length only: what is typed may be a password).
+void sendTextToRemote(SWDataSource &source, const QString &text);

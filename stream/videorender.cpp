@@ -517,6 +517,9 @@ void VideoRender::sendKey(int key)
     if (!source)
         return;
     int code = Keyboard::GetInstance()->getKeyCode(key);
+    // A key the phone has no code for is not a key press at all.
+    if (code == 0)
+        return;
     const int res = source->sendKeyEvent(InputMapping::KeyPress, code);
     LOG_INFO() << " enter key: " << key << " and res:" << res;
     emit sendSigleOperateDataVD(QStringLiteral("sendKeyEvent"), InputMapping::KeyPress, &code, nullptr, nullptr);
@@ -540,6 +543,15 @@ void VideoRender::pasteText(const QString &text)
     if (!source)
         return;
     copyTextToRemote(*source, text);
+}
+
+bool VideoRender::sendText(const QString &text)
+{
+    const auto source = dataSource();
+    if (!source)
+        return false;
+    sendTextToRemote(*source, text);
+    return true;
 }
 
 void VideoRender::applyOperation(const QString &otype, int oper, int *datax, int *datay, float *dataf,
