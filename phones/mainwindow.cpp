@@ -93,7 +93,7 @@ MainWindow::MainWindow()
     QTimer::singleShot(10, nav, [nav] { nav->moveToFirst(); });
     connect(nav, &SlideNavigation::itemClicked, this, [this](int index) { switchPage(index); });
 
-    connect(title, &TitleWidget::windowClosed, this, &MainWindow::hide);
+    connect(title, &TitleWidget::windowClosed, this, &MainWindow::putAway);
     connect(title, &TitleWidget::windowMin, this, &MainWindow::showMinimized);
     connect(title, &TitleWidget::windowMax, this, &MainWindow::showMaximizedLook);
     connect(title, &TitleWidget::windowBackNormal, this, &MainWindow::showNormalLook);
@@ -640,13 +640,26 @@ void MainWindow::restoreUnderCursor(const QPoint &globalPos)
     DraggableWidget::mousePressEvent(&press);
 }
 
+void MainWindow::setTrayHostCheck(std::function<bool()> check)
+{
+    m_trayHostCheck = std::move(check);
+}
+
+void MainWindow::putAway()
+{
+    const bool trayHost = m_trayHostCheck ? m_trayHostCheck() : QSystemTrayIcon::isSystemTrayAvailable();
+    if (trayHost)
+        hide();
+    else
+        showMinimized();
+}
+
 void MainWindow::reject()
 {
-    hide();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     event->ignore();
-    hide();
+    putAway();
 }
