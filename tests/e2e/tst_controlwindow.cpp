@@ -359,14 +359,23 @@ private slots:
     {
         PhoneController *window = m_windows.last();
         openNotes(window);
-        QStringList records;
+        // Every record the window announces, copied while it is emitted.
+        struct Record
+        {
+            QString otype;
+            int oper;
+            int code;
+            QString text;
+        };
+        QVector<Record> all;
+        QStringList records; // the texts of the "sendText" ones
         QObject recording;
         connect(window, &PhoneController::sendSigleOperateDataPC, &recording,
-                                        [&records](const QString &otype, int, int *, int *, float *, int,
-                                                   const QString &copycontent) {
-                                            if (otype == QLatin1String("sendText"))
-                                                records << copycontent;
-                                        });
+                [&](const QString &otype, int oper, int *datax, int *, float *, int, const QString &copycontent) {
+                    all.append({otype, oper, datax ? datax[0] : 0, copycontent});
+                    if (otype == QLatin1String("sendText"))
+                        records << copycontent;
+                });
         const QString before = notes();
         const QString typed = QStringLiteral("Hello World! (a:b) 你好");
         // A keyboard layout with the Chinese characters on keys of their
@@ -377,6 +386,19 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(notes(), before + typed, 15000);
         // Capitals, shifted symbols and Chinese went as text and were announced.
         QCOMPARE(records.join(QString()), QStringLiteral("HW!(:)你好"));
+
+        // The records alone repeat the typing, as group control repeats it
+        // on another phone.
+        const QVector<Record> typing = all;
+        for (const Record &r : typing) {
+            int x = r.otype == QLatin1String("sendText") ? -1 : r.code;
+            int y = -1;
+            float f = -1.0f;
+            const bool key = r.otype == QLatin1String("sendKeyEvent");
+            window->applyOperation(r.otype, r.oper, &x, key ? nullptr : &y, key ? nullptr : &f, r.text);
+        }
+        QTRY_COMPARE(notes(), before + typed + typed);
+        QCOMPARE(all.size(), typing.size()); // applying announces nothing
 
         // An input method's commits: pinyin, kana, an emoji picker.
         records.clear();
@@ -389,7 +411,7 @@ private slots:
             commitEvent.setCommitString(commit);
             QCoreApplication::sendEvent(QGuiApplication::focusObject(), &commitEvent);
         }
-        QTRY_COMPARE(notes(), before + typed + commits.join(QString()));
+        QTRY_COMPARE(notes(), before + typed + typed + commits.join(QString()));
         QCOMPARE(records, commits);
         QTest::qWait(300);
         TestSupport::grabScreen(QStringLiteral("controlwindow-typed-notes"));
