@@ -1,6 +1,7 @@
 #include "account/login.h"
 
-#include "app/utils.h"
+#include "api/utils.h"
+#include "app/settingskeys.h"
 #include "phones/mainwindow.h"
 #include "widgets/clickablelabel.h"
 #include "widgets/toast.h"
@@ -24,12 +25,9 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include <type_traits>
-#include <utility>
 
 namespace {
 
-const char *const AutoLoginKey = "login/autologin";
 constexpr int CountdownTicks = 60;
 
 const char *const FormStyle = R"(
@@ -89,26 +87,6 @@ ClickableLabel {
     color: #0598FF;
 }
 )";
-
-// The phone list and the push client belong to the main window; members it
-// does not have yet are skipped, so sign-in works against any stage of it.
-template <typename W, typename = void>
-struct HasRefreshPhoneList : std::false_type
-{
-};
-template <typename W>
-struct HasRefreshPhoneList<W, std::void_t<decltype(std::declval<W &>().refreshPhoneList(false))>> : std::true_type
-{
-};
-
-template <typename W>
-void refreshPhoneListQuietly(W *window)
-{
-    if constexpr (HasRefreshPhoneList<W>::value)
-        window->refreshPhoneList(false);
-    else
-        Q_UNUSED(window)
-}
 
 QPushButton *windowButton(QWidget *parent, const char *name, const QString &icon)
 {
@@ -283,8 +261,8 @@ bool Login::restoreAutoLoginChoice(QSettings &settings)
     // Only a "Setting.ini" in the working directory keeps the saved choice;
     // otherwise opening this window turns automatic sign-in off.
     if (QFile::exists(QStringLiteral("Setting.ini")))
-        return settings.value(QLatin1String(AutoLoginKey), false).toBool();
-    settings.setValue(QLatin1String(AutoLoginKey), false);
+        return settings.value(SettingsKey::AutoLogin, false).toBool();
+    settings.setValue(SettingsKey::AutoLogin, false);
     settings.sync();
     return false;
 }
@@ -402,7 +380,7 @@ void Login::stopCountdown()
 void Login::saveAutoLoginChoice()
 {
     // Takes effect at the next start.
-    m_settings->setValue(QLatin1String(AutoLoginKey), m_autoLogin->isChecked());
+    m_settings->setValue(SettingsKey::AutoLogin, m_autoLogin->isChecked());
     m_settings->sync();
 }
 
@@ -418,7 +396,7 @@ void Login::signIn()
     }
     MainWindow *mainWindow = MainWindow::instance();
     mainWindow->show();
-    refreshPhoneListQuietly(mainWindow);
+    mainWindow->refreshPhoneList(false);
     mainWindow->createPushClient();
     hide();
     stopCountdown();

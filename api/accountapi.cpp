@@ -1,7 +1,8 @@
 #include "api/apicall.h"
 #include "api/secretmask.h"
 #include "app/appevent.h"
-#include "app/utils.h"
+#include "app/settingskeys.h"
+#include "api/utils.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -72,10 +73,10 @@ QString Utils::login(const QString &phone, const QString &code)
     event->setPhone(serverPhone);
     event->setWssToken(wssToken);
 
-    m_settings->setValue(QStringLiteral("user/phone"), serverPhone);
-    m_settings->setValue(QStringLiteral("user/username"), userName);
-    m_settings->setValue(QStringLiteral("user/token"), token);
-    m_settings->setValue(QStringLiteral("user/wss_token"), wssToken);
+    m_settings->setValue(SettingsKey::UserPhone, serverPhone);
+    m_settings->setValue(SettingsKey::UserName, userName);
+    m_settings->setValue(SettingsKey::UserToken, token);
+    m_settings->setValue(SettingsKey::UserWssToken, wssToken);
     m_settings->sync();
     return QString();
 }

@@ -2,7 +2,7 @@
 
 #include "api/curlhttphelper.h"
 #include "app/appevent.h"
-#include "app/utils.h"
+#include "api/utils.h"
 
 #include <QDebug>
 #include <QJsonDocument>

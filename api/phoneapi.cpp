@@ -1,7 +1,7 @@
 #include "api/apicall.h"
 #include "api/secretmask.h"
 #include "app/appevent.h"
-#include "app/utils.h"
+#include "api/utils.h"
 
 #include <QDebug>
 #include <QJsonArray>

@@ -20,12 +20,26 @@ PhoneRecord PhoneRecord::fromJson(const QJsonObject &object)
     return r;
 }
 
+PhoneRecord::ListParse PhoneRecord::parseList(const QByteArray &answer, QVector<PhoneRecord> *records)
+{
+    records->clear();
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(answer, &error);
+    if (error.error != QJsonParseError::NoError)
+        return ListParse::NotJson;
+    const QJsonValue data = document.object().value(QStringLiteral("data"));
+    if (!data.isArray())
+        return ListParse::NoList;
+    const QJsonArray array = data.toArray();
+    records->reserve(array.size());
+    for (const QJsonValue &entry : array)
+        records->push_back(fromJson(entry.toObject()));
+    return ListParse::Found;
+}
+
 QVector<PhoneRecord> PhoneRecord::listFromAnswer(const QByteArray &answer)
 {
     QVector<PhoneRecord> records;
-    const QJsonArray data = QJsonDocument::fromJson(answer).object().value(QStringLiteral("data")).toArray();
-    records.reserve(data.size());
-    for (const QJsonValue &entry : data)
-        records.push_back(fromJson(entry.toObject()));
+    parseList(answer, &records);
     return records;
 }

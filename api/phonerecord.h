@@ -21,6 +21,11 @@ struct PhoneRecord
     int serid = 0;
 
     static PhoneRecord fromJson(const QJsonObject &object);
+
+    enum class ListParse { Found, NotJson, NoList };
+    // The records of a phone list answer ("data" array) into `records`;
+    // says whether the answer was JSON and held a list at all.
+    static ListParse parseList(const QByteArray &answer, QVector<PhoneRecord> *records);
     // The records of a phone list answer ("data" array); empty when the
     // answer holds none or is not a list answer at all.
     static QVector<PhoneRecord> listFromAnswer(const QByteArray &answer);

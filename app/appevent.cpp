@@ -1,36 +1,30 @@
 #include "app/appevent.h"
 
-#include "app/utils.h"
-
 #include <QMutex>
-
-#include <atomic>
 
 AppEvent *AppEvent::instance()
 {
+    // Made on first use from any thread (a function-local static is
+    // initialised once, under the compiler's own lock), never destroyed.
+    static AppEvent *const event = new AppEvent;
+    return event;
+}
+
+QMutex &AppEvent::credentialsMutex()
+{
     static QMutex mutex;
-    static std::atomic<AppEvent *> event{nullptr};
-    AppEvent *e = event.load(std::memory_order_acquire);
-    if (!e) {
-        QMutexLocker lock(&mutex);
-        e = event.load(std::memory_order_relaxed);
-        if (!e) {
-            e = new AppEvent;
-            event.store(e, std::memory_order_release);
-        }
-    }
-    return e;
+    return mutex;
 }
 
 QString AppEvent::consoleToken() const
 {
-    QMutexLocker lock(&Utils::credentialsMutex());
+    QMutexLocker lock(&credentialsMutex());
     return m_consoleToken;
 }
 
 void AppEvent::setConsoleToken(const QString &v)
 {
-    QMutexLocker lock(&Utils::credentialsMutex());
+    QMutexLocker lock(&credentialsMutex());
     m_consoleToken = v;
 }
 

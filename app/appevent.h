@@ -22,8 +22,9 @@ struct ControlInfo
 
 // The signed-in session and the other state several parts of the client
 // share. One per process, never destroyed. Fields are written on the GUI
-// thread, except consoleToken, which shares the credentials lock of Utils,
-// and the ControlInfo slot, which has a lock of its own.
+// thread, except consoleToken and the object-store credentials of Utils,
+// which share credentialsMutex(), and the ControlInfo slot, which has a
+// lock of its own.
 class AppEvent final : public QObject
 {
     Q_OBJECT
@@ -63,6 +64,9 @@ public:
     QString padCode() const;
     void setPadCode(const QString &v);
 
+    // Guards consoleToken and the object-store credentials (as one set).
+    static QMutex &credentialsMutex();
+
     QString consoleToken() const;
     void setConsoleToken(const QString &v);
 
@@ -74,6 +78,9 @@ signals:
     // A backend call learned that the server no longer takes the token.
     // Always emitted on the GUI thread; the windows sign the user out.
     void sessionExpired();
+    // The packet codec library could not be loaded. Emitted on the thread
+    // that tried; the client shows a toast.
+    void codecLoadFailed();
 
 private:
     AppEvent() = default;

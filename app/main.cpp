@@ -6,9 +6,10 @@
 #include "app/crashhandler.h"
 #include "app/logger.h"
 #include "app/singleinstance.h"
-#include "app/utils.h"
+#include "api/utils.h"
 #include "phones/mainwindow.h"
 #include "resources/tarvixresources.h"
+#include "widgets/toast.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -89,6 +90,11 @@ int main(int argc, char *argv[])
 #ifdef TARVIX_TEST_HOST
     applyTestServiceBases();
 #endif
+
+    // Toasts belong to the GUI thread; the codec may fail to load on the
+    // push thread too.
+    QObject::connect(AppEvent::instance(), &AppEvent::codecLoadFailed, &app,
+                     [] { Toast::instance()->show(2, QStringLiteral("加载wss.dll失败,请重试")); }, Qt::QueuedConnection);
 
     Logging::initialize();
     loadStyleSheet(app);

@@ -5,7 +5,7 @@
 #include "localcloud/api/apiservice.h"
 #include "localcloud/core/activitylog.h"
 #include "localcloud/core/cloudstate.h"
-#include "localcloud/core/farmlink.h"
+#include "localcloud/phonefarm/phonefarm.h"
 #include "localcloud/pages/pagesservice.h"
 
 #include <QCommandLineParser>
@@ -165,9 +165,9 @@ int main(int argc, char *argv[])
     if (seedValue == QLatin1String("demo"))
         state.seedDemo();
 
-    FarmLink farm;
-    if (!farm.listen(hostAddress, farmPortValue, &error))
-        return fail(error);
+    PhoneFarm farm;
+    if (!farm.listen(hostAddress, farmPortValue))
+        return fail(QStringLiteral("the phone farm cannot listen on %1:%2").arg(hostAddress.toString()).arg(farmPortValue));
     for (const CloudState::Phone &phone : state.allPhones())
         farm.addPhone(phone.padCode, phone.title);
 
@@ -210,10 +210,7 @@ int main(int argc, char *argv[])
     if (!portsFile.open(QIODevice::WriteOnly) || portsFile.write(portsJson + '\n') < 0 || !portsFile.commit())
         log.console(QStringLiteral("cannot write %1").arg(portsFile.fileName()));
 
-    log.console(QStringLiteral("state in %1 (%2 phones); phone farm %3")
-                    .arg(stateDirValue)
-                    .arg(state.allPhones().size())
-                    .arg(FarmLink::farmBuiltIn() ? QStringLiteral("built in") : QStringLiteral("not built: stand-in only")));
+    log.console(QStringLiteral("state in %1 (%2 phones)").arg(stateDirValue).arg(state.allPhones().size()));
     log.console(QStringLiteral("api http://%1:%2  admin http://127.0.0.1:%3  farm %1:%4")
                     .arg(controlIp)
                     .arg(apiBound)

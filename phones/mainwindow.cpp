@@ -2,12 +2,12 @@
 
 #include "api/phonerecord.h"
 #include "app/appevent.h"
-#include "app/utils.h"
+#include "api/utils.h"
 #include "phones/applicationmousefilter.h"
 #include "phones/globalmouseevent.h"
 #include "phones/phonedetail.h"
-#include "phones/phonelist.h"
-#include "phones/phonetree.h"
+#include "phones/model/rentaltime.h"
+#include "phones/model/phonechecks.h"
 #include "phones/previewstarter.h"
 #include "phones/systemtray.h"
 #include "widgets/toast.h"
@@ -24,9 +24,6 @@
 #include <QCursor>
 #include <QDebug>
 #include <QHeaderView>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLineEdit>
 #include <QListView>
 #include <QMouseEvent>
@@ -34,6 +31,8 @@
 #include <QStyle>
 #include <QTimer>
 #include <QTreeWidget>
+
+#include <utility>
 
 namespace {
 
@@ -83,7 +82,6 @@ MainWindow::MainWindow()
     TitleWidget *title = m_ui->titleWidget;
     title->setSettingButtonHidden(true);
     title->setMouseTracking(true);
-    title->installEventFilter(this);
     title->setUserName(AppEvent::instance()->phone());
 
     setupPhonePage();
@@ -95,8 +93,7 @@ MainWindow::MainWindow()
 
     connect(title, &TitleWidget::windowClosed, this, &MainWindow::putAway);
     connect(title, &TitleWidget::windowMin, this, &MainWindow::showMinimized);
-    connect(title, &TitleWidget::windowMax, this, &MainWindow::showMaximizedLook);
-    connect(title, &TitleWidget::windowBackNormal, this, &MainWindow::showNormalLook);
+    setMaximizeParts(title, m_ui->verticalLayout_2, NormalSize);
     // Later than the 100 ms hide that the same left press on the user icon
     // starts through the global mouse handler, so the panel stays open.
     connect(title, &TitleWidget::openUserInfo, this,
@@ -158,26 +155,26 @@ void MainWindow::setupPhonePage()
     m_cardLayout = new FlowLayout(m_ui->PhoneWidget, 0, 10, 0);
     showNoPhone();
 
-    m_phoneTree = new PhoneTree(this);
+    m_phoneChecks = new PhoneChecks(this);
     m_previewStarter = new PreviewStarter(this);
-    connect(m_phoneTree, &PhoneTree::phoneStateChanged, this, [this](int row) {
+    connect(m_phoneChecks, &PhoneChecks::phoneStateChanged, this, [this](int row) {
         showRow(row);
         // Cards with the same title follow the row (their own handler then
         // reports back, which changes nothing more).
-        const QString title = m_phoneTree->title(row);
+        const QString title = m_phoneChecks->title(row);
         for (PhoneDetail *card : phoneCards()) {
             if (card->title() == title)
-                card->setChecked(m_phoneTree->phoneState(row));
+                card->setChecked(m_phoneChecks->phoneState(row));
         }
     });
-    connect(m_phoneTree, &PhoneTree::groupChanged, this, &MainWindow::showGroupRow);
-    connect(m_phoneTree, &PhoneTree::checkedListChanged, this,
+    connect(m_phoneChecks, &PhoneChecks::groupChanged, this, &MainWindow::showGroupRow);
+    connect(m_phoneChecks, &PhoneChecks::checkedListChanged, this,
             [this](const QStringList &list) { recolourBatchBox(list.size()); });
-    connect(m_phoneTree, &PhoneTree::uncheckRefused, this, &MainWindow::onUncheckRefused);
+    connect(m_phoneChecks, &PhoneChecks::uncheckRefused, this, &MainWindow::onUncheckRefused);
 
     connect(tree, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem *item) { onTreeItemChanged(item); });
     connect(tree, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem *item) { onTreeItemClicked(item); });
-    connect(m_ui->cancelSelectionBtn, &ClickableLabel::clicked, m_phoneTree, &PhoneTree::clearSelection);
+    connect(m_ui->cancelSelectionBtn, &ClickableLabel::clicked, m_phoneChecks, &PhoneChecks::clearSelection);
     connect(m_ui->allSelectionBtn, &ClickableLabel::clicked, this, [this] { selectAllOrInvert(false); });
     connect(m_ui->reverseSelectioBtn, &ClickableLabel::clicked, this, [this] { selectAllOrInvert(true); });
     connect(m_ui->refreshBtn, &ClickableLabel::clicked, this, [this] {
@@ -188,15 +185,14 @@ void MainWindow::setupPhonePage()
 
 void MainWindow::createPushClient()
 {
-    // The push channel client is not part of the client yet. Start-up and
-    // every sign-in already come through here, so this is where it will be
-    // made and start connecting.
+    // Start-up and every sign-in come through here. There is no push
+    // channel client to make, so nothing happens.
 }
 
 void MainWindow::releasePushClient()
 {
-    // Nothing to release until the push channel client exists (see
-    // createPushClient); sign-outs already come through here.
+    // Sign-outs come through here; there is no push channel client to
+    // release (see createPushClient).
 }
 
 void MainWindow::switchPage(int index)
@@ -234,17 +230,17 @@ void MainWindow::refreshPhoneList(bool showToast)
     if (showToast)
         Toast::instance()->show(1, QStringLiteral("刷新成功"), this);
 
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
-    if (error.error != QJsonParseError::NoError) {
+    QVector<PhoneRecord> records;
+    switch (PhoneRecord::parseList(text.toUtf8(), &records)) {
+    case PhoneRecord::ListParse::NotJson:
         qDebug() << "JSON格式错误";
         return;
-    }
-    const QJsonValue data = document.object().value(QStringLiteral("data"));
-    if (!data.isArray())
+    case PhoneRecord::ListParse::NoList:
         return;
-    const QJsonArray array = data.toArray();
-    qDebug("current root size %d", int(array.size()));
+    case PhoneRecord::ListParse::Found:
+        break;
+    }
+    qDebug("current root size %d", int(records.size()));
     // Without a semicolon after the rule: Qt rejects a sheet that has one.
     setCardAreaClass(QStringLiteral("noPhoneNone"), QStringLiteral("#PhoneWidget{background-color:#fff}"));
 
@@ -259,15 +255,11 @@ void MainWindow::refreshPhoneList(bool showToast)
     m_treeUpdating = false;
     clearCards();
 
-    QVector<PhoneRecord> records;
-    records.reserve(array.size());
-    for (const QJsonValue &entry : array)
-        records.push_back(PhoneRecord::fromJson(entry.toObject()));
-    QVector<PhoneTree::Phone> phones;
+    QVector<PhoneChecks::Phone> phones;
     phones.reserve(records.size());
     for (const PhoneRecord &record : qAsConst(records))
-        phones.push_back(PhoneTree::Phone{record.serverTitle, record.serverSn});
-    m_phoneTree->setPhones(phones);
+        phones.push_back(PhoneChecks::Phone{record.serverTitle, record.serverSn});
+    m_phoneChecks->setPhones(phones);
     recolourBatchBox(0);
 
     if (records.isEmpty()) {
@@ -291,10 +283,10 @@ void MainWindow::buildTree(const QVector<PhoneRecord> &records)
     tree->setColumnWidth(0, 120);
     tree->setStyleSheet(QStringLiteral("QHeaderView::section {border: none}#treeWidget {background: #F4F4F4;border: none}"));
 
-    auto *group = new QTreeWidgetItem(tree, {tr("默认分组"), PhoneTree::selectedText(0)});
+    auto *group = new QTreeWidgetItem(tree, {tr("默认分组"), PhoneChecks::selectedText(0)});
     const QDateTime now = QDateTime::currentDateTime();
     for (const PhoneRecord &record : records) {
-        auto *row = new QTreeWidgetItem(group, {record.serverTitle, PhoneList::remainingText(record, now)});
+        auto *row = new QTreeWidgetItem(group, {record.serverTitle, RentalTime::remainingText(record, now)});
         row->setData(0, ServerSnRole, record.serverSn);
         row->setCheckState(0, Qt::Unchecked);
         // Only the rules of this page change a check state, never the tree.
@@ -313,7 +305,7 @@ void MainWindow::buildCards(const QVector<PhoneRecord> &records)
     const QDateTime now = QDateTime::currentDateTime();
     for (const PhoneRecord &record : records) {
         auto *card = new PhoneDetail(nullptr);
-        card->setRemainingText(PhoneList::remainingText(record, now));
+        card->setRemainingText(RentalTime::remainingText(record, now));
         card->setOpStatus(record.opStatus);
         card->setTitle(record.serverTitle);
         card->setServerSn(record.serverSn);
@@ -326,6 +318,9 @@ void MainWindow::buildCards(const QVector<PhoneRecord> &records)
         card->setOwner(this);
         card->setPreviewStarter(m_previewStarter);
         m_cardLayout->addWidget(card);
+        m_cards.append(card);
+        if (!m_cardsBySn.contains(record.serverSn))
+            m_cardsBySn.insert(record.serverSn, card);
         // The records of a window's arrays live only during its emission:
         // group control answers and relays directly.
         connect(card, &PhoneDetail::sendSigleOperateDataPD, this,
@@ -345,19 +340,21 @@ void MainWindow::buildCards(const QVector<PhoneRecord> &records)
 
 void MainWindow::clearCards()
 {
-    const QObjectList children = m_ui->PhoneWidget->children();
-    if (children.isEmpty())
+    if (m_cards.isEmpty())
         return;
-    qDebug("current children size: %d", int(children.size()));
-    for (QObject *child : children) {
-        if (auto *card = qobject_cast<PhoneDetail *>(child)) {
-            // Gone from view now, deleted once the new cards are in.
-            card->hide();
-            card->deleteLater();
-            qDebug().noquote() << "Widget child found: " << card->objectName();
-        } else {
-            qDebug().noquote() << "Non-widget child found: " << child->objectName();
-        }
+    qDebug("current children size: %d", int(m_cards.size()));
+    // Out of the registry and the layout now, deleted once control returns
+    // to the event loop (a card's own signal may have started this).
+    const QList<QPointer<PhoneDetail>> cards = std::exchange(m_cards, {});
+    m_cardsBySn.clear();
+    for (const QPointer<PhoneDetail> &card : cards) {
+        if (!card)
+            continue;
+        if (m_cardLayout)
+            m_cardLayout->removeWidget(card);
+        card->hide();
+        card->deleteLater();
+        qDebug().noquote() << "Widget child found: " << card->objectName();
     }
 }
 
@@ -372,13 +369,16 @@ void MainWindow::startPreviews()
 QList<PhoneDetail *> MainWindow::phoneCards() const
 {
     QList<PhoneDetail *> cards;
-    for (QObject *child : m_ui->PhoneWidget->children()) {
-        auto *card = qobject_cast<PhoneDetail *>(child);
-        // Cards of the previous list wait hidden for their deletion.
-        if (card && !card->isHidden())
+    for (const QPointer<PhoneDetail> &card : m_cards) {
+        if (card)
             cards << card;
     }
     return cards;
+}
+
+PhoneDetail *MainWindow::phoneCard(const QString &serverSn) const
+{
+    return m_cardsBySn.value(serverSn);
 }
 
 QTreeWidgetItem *MainWindow::groupItem() const
@@ -392,7 +392,7 @@ void MainWindow::showRow(int row)
     if (!group || row < 0 || row >= group->childCount())
         return;
     m_treeUpdating = true;
-    group->child(row)->setCheckState(0, m_phoneTree->phoneState(row));
+    group->child(row)->setCheckState(0, m_phoneChecks->phoneState(row));
     m_treeUpdating = false;
 }
 
@@ -402,8 +402,8 @@ void MainWindow::showGroupRow()
     if (!group)
         return;
     m_treeUpdating = true;
-    group->setCheckState(0, m_phoneTree->groupState());
-    group->setText(1, PhoneTree::selectedText(m_phoneTree->checkedCount()));
+    group->setCheckState(0, m_phoneChecks->groupState());
+    group->setText(1, PhoneChecks::selectedText(m_phoneChecks->checkedCount()));
     m_treeUpdating = false;
 }
 
@@ -415,9 +415,9 @@ void MainWindow::onTreeItemChanged(QTreeWidgetItem *item)
     // change of its texts or data leaves the state as it was.
     QTreeWidgetItem *group = groupItem();
     if (item == group)
-        m_phoneTree->setGroupState(item->checkState(0));
+        m_phoneChecks->setGroupState(item->checkState(0));
     else if (group && item->parent() == group)
-        m_phoneTree->setPhoneState(group->indexOfChild(item), item->checkState(0));
+        m_phoneChecks->setPhoneState(group->indexOfChild(item), item->checkState(0));
 }
 
 void MainWindow::onTreeItemClicked(QTreeWidgetItem *item)
@@ -426,9 +426,9 @@ void MainWindow::onTreeItemClicked(QTreeWidgetItem *item)
     if (!item || !group)
         return;
     if (item == group)
-        m_phoneTree->clickGroup();
+        m_phoneChecks->clickGroup();
     else if (item->parent() == group)
-        m_phoneTree->clickPhone(group->indexOfChild(item));
+        m_phoneChecks->clickPhone(group->indexOfChild(item));
 }
 
 void MainWindow::onUncheckRefused(int row)
@@ -438,12 +438,12 @@ void MainWindow::onUncheckRefused(int row)
     // is put back after a moment.
     QTimer::singleShot(100, this, [this, row] {
         const int first = row < 0 ? 0 : row;
-        const int last = row < 0 ? m_phoneTree->count() - 1 : row;
+        const int last = row < 0 ? m_phoneChecks->count() - 1 : row;
         for (int i = first; i <= last; ++i) {
             showRow(i);
             for (PhoneDetail *card : phoneCards()) {
-                if (card->title() == m_phoneTree->title(i))
-                    card->setChecked(m_phoneTree->phoneState(i));
+                if (card->title() == m_phoneChecks->title(i))
+                    card->setChecked(m_phoneChecks->phoneState(i));
             }
         }
         showGroupRow();
@@ -452,8 +452,8 @@ void MainWindow::onUncheckRefused(int row)
 
 void MainWindow::setPhoneChecked(Qt::CheckState state, const QString &title)
 {
-    m_phoneTree->setStateByTitle(title, state);
-    recolourBatchBox(m_phoneTree->checkedCount());
+    m_phoneChecks->setStateByTitle(title, state);
+    recolourBatchBox(m_phoneChecks->checkedCount());
 }
 
 void MainWindow::recolourBatchBox(int checkedCount)
@@ -465,35 +465,35 @@ void MainWindow::recolourBatchBox(int checkedCount)
 
 void MainWindow::selectAllOrInvert(bool invert)
 {
-    if (!m_phoneTree->hasGroupRow())
+    if (!m_phoneChecks->hasGroupRow())
         Toast::instance()->show(1, QStringLiteral("请选择云手机"), this);
     if (invert)
-        m_phoneTree->invertSelection();
+        m_phoneChecks->invertSelection();
     else
-        m_phoneTree->selectAll();
+        m_phoneChecks->selectAll();
 }
 
 QStringList MainWindow::checkedPhoneList() const
 {
-    return m_phoneTree->checkedServerSns();
+    return m_phoneChecks->checkedServerSns();
 }
 
 bool MainWindow::groupControl() const
 {
     // The check rules hold the flag: they enforce what it implies.
-    return m_phoneTree->groupControl();
+    return m_phoneChecks->groupControl();
 }
 
 void MainWindow::leaveGroupControl()
 {
-    m_phoneTree->setGroupControl(false);
+    m_phoneChecks->setGroupControl(false);
     m_ui->groupControlBtn->setStyleSheet(QStringLiteral("background-color: transparent"));
     m_masterPhone.clear();
 }
 
 int MainWindow::queryMachineControlStatus(const QString &, const QString &, int)
 {
-    // Group control cannot be switched on yet, so every window is standalone.
+    // Nothing switches group control on, so every window is standalone.
     return -1;
 }
 
@@ -511,8 +511,7 @@ void MainWindow::relayOperation(const QString &id, const QString &otype, int ope
 
 void MainWindow::openPurchasePage()
 {
-    // The embedded purchase page is not part of the client yet; page 1
-    // stays empty.
+    // No purchase page is installed: page 1 stays empty.
 }
 
 void MainWindow::showNoPhone()
@@ -538,8 +537,8 @@ void MainWindow::setUserPanel(QWidget *panel)
 
 void MainWindow::showUserPanel()
 {
-    // The user panel window is not part of the client yet: until one is
-    // set, the user icon opens nothing.
+    // Without a panel set by the client's wiring, the user icon opens
+    // nothing.
     if (!m_userPanel)
         return;
     m_userPanel->setGeometry(QRect(QCursor::pos(), UserPanelSize));
@@ -573,71 +572,6 @@ void MainWindow::bringBack()
     }
     raise();
     activateWindow();
-}
-
-void MainWindow::showMaximizedLook()
-{
-    showMaximized();
-    setShadowHidden(true);
-    m_ui->verticalLayout_2->setContentsMargins(0, 0, 0, 0);
-    m_titlePressed = false;
-}
-
-void MainWindow::showNormalLook()
-{
-    showNormal();
-    setShadowHidden(false);
-    m_ui->verticalLayout_2->setContentsMargins(ShadowMargin, ShadowMargin, ShadowMargin, ShadowMargin);
-    m_titlePressed = false;
-}
-
-bool MainWindow::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched != m_ui->titleWidget || !isMaximized())
-        return DraggableWidget::eventFilter(watched, event);
-    switch (event->type()) {
-    case QEvent::MouseButtonPress:
-    // The second press of a double click reaches widgets only as this.
-    case QEvent::MouseButtonDblClick:
-        if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
-            m_titlePressed = true;
-        break;
-    case QEvent::MouseButtonRelease:
-        m_titlePressed = false;
-        break;
-    case QEvent::MouseMove:
-        if (m_titlePressed)
-            restoreUnderCursor(static_cast<QMouseEvent *>(event)->globalPos());
-        break;
-    default:
-        break;
-    }
-    // The title bar still gets every event; the window's own dragging
-    // carries on from here.
-    return false;
-}
-
-void MainWindow::restoreUnderCursor(const QPoint &globalPos)
-{
-    // Keep the cursor over the same spot of the title bar: as far across it
-    // proportionally, as far down as before.
-    const QRect maximized = frameGeometry();
-    const QRect normal = normalGeometry();
-    const QSize size = normal.isValid() ? normal.size() : NormalSize;
-    const qreal across = maximized.width() > 0 ? qreal(globalPos.x() - maximized.left()) / maximized.width() : 0.5;
-    const int down = globalPos.y() - maximized.top() + ShadowMargin;
-
-    showNormal();
-    setShadowHidden(false);
-    // Flips the title bar's button back and runs showNormalLook().
-    m_ui->titleWidget->toggleMaximized();
-    setGeometry(QRect(QPoint(globalPos.x() - qRound(across * size.width()), globalPos.y() - down), size));
-
-    // The press was taken on the maximised window; taking it again here
-    // makes the window follow the cursor from where it now is.
-    QMouseEvent press(QEvent::MouseButtonPress, mapFromGlobal(globalPos), globalPos, Qt::LeftButton, Qt::LeftButton,
-                      Qt::NoModifier);
-    DraggableWidget::mousePressEvent(&press);
 }
 
 void MainWindow::setTrayHostCheck(std::function<bool()> check)

@@ -2,6 +2,7 @@
 
 #include "widgets/draggablewidget.h"
 
+#include <QHash>
 #include <QList>
 #include <QPointer>
 #include <QStringList>
@@ -12,7 +13,7 @@
 
 class FlowLayout;
 class PhoneDetail;
-class PhoneTree;
+class PhoneChecks;
 class PreviewStarter;
 class QMouseEvent;
 class QTreeWidgetItem;
@@ -48,14 +49,16 @@ public:
     void setPhoneChecked(Qt::CheckState state, const QString &title);
     // server_sn of every checked phone, in tree order.
     QStringList checkedPhoneList() const;
-    PhoneTree *phoneTree() const { return m_phoneTree; }
-    // The phone cards, in the order of the card area.
+    PhoneChecks *phoneChecks() const { return m_phoneChecks; }
+    // The phone cards of the current list, in the order of the card area.
     QList<PhoneDetail *> phoneCards() const;
+    // The card of a phone of the current list, or null. A server_sn listed
+    // twice names its first card.
+    PhoneDetail *phoneCard(const QString &serverSn) const;
 
     // Group control, as far as the phone list needs it: the flag, the
     // master, and leaving (label back to transparent, master emptied, the
-    // phones not told). Switching it on and the role rules come with group
-    // control itself.
+    // phones not told). Nothing here switches it on.
     bool groupControl() const;
     QString masterPhone() const { return m_masterPhone; }
     void leaveGroupControl();
@@ -85,7 +88,6 @@ public slots:
     void putAway();
 
 protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
     // Escape does nothing: the home window stays where it is.
     void reject() override;
     void closeEvent(QCloseEvent *event) override;
@@ -96,9 +98,6 @@ private:
     Q_DISABLE_COPY_MOVE(MainWindow)
 
     void setupPhonePage();
-    void showMaximizedLook();
-    void showNormalLook();
-    void restoreUnderCursor(const QPoint &globalPos);
     void showNoPhone();
     void setCardAreaClass(const QString &cssClass, const QString &styleSheet);
     void buildTree(const QVector<PhoneRecord> &records);
@@ -121,12 +120,14 @@ private:
     SystemTray *m_tray = nullptr;
     std::function<bool()> m_trayHostCheck;
     FlowLayout *m_cardLayout = nullptr;
-    PhoneTree *m_phoneTree = nullptr;
+    PhoneChecks *m_phoneChecks = nullptr;
     PreviewStarter *m_previewStarter = nullptr;
+    // The cards of the current list: made by the rebuild, dropped by it.
+    QList<QPointer<PhoneDetail>> m_cards;
+    QHash<QString, QPointer<PhoneDetail>> m_cardsBySn;
     // Set while the tree widget is being built or made to show the rules'
     // state: those changes are not the user's, the change handler skips them.
     bool m_treeUpdating = false;
     QString m_masterPhone;
     QPointer<QWidget> m_userPanel;
-    bool m_titlePressed = false;
 };

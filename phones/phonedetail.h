@@ -32,8 +32,8 @@ class PhoneDetail final : public QWidget
 public:
     // Writes the configuration file for the phone and pushes it to the
     // phone in the background: server_sn, sid, idc_id, idc_sn, order_sn,
-    // serid. The upload library installs it; until then entering a phone
-    // pushes nothing.
+    // serid. Installed by the client's wiring; without one, entering a
+    // phone pushes nothing.
     using ConfigPusher = std::function<void(const QString &serverSn, int sid, int idcId, const QString &idcSn,
                                             const QString &orderSn, int serid)>;
     static void setConfigPusher(ConfigPusher pusher);

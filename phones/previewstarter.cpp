@@ -1,9 +1,10 @@
 #include "phones/previewstarter.h"
 
-#include "app/utils.h"
+#include "api/utils.h"
+#include "app/async.h"
 
-#include <QPointer>
-#include <QThread>
+#include <memory>
+#include <utility>
 
 PreviewStarter::PreviewStarter(QObject *parent, Fetch fetch)
     : QObject(parent)
@@ -14,75 +15,63 @@ PreviewStarter::PreviewStarter(QObject *parent, Fetch fetch)
             return Utils::instance()->fetchControlInfo(serverSn, out);
         };
     }
-    m_thread = QThread::create([this] { run(); });
-    m_thread->setObjectName(QStringLiteral("PreviewStarter"));
-    m_thread->start();
+    m_pool.setMaxThreadCount(1);
 }
 
 PreviewStarter::~PreviewStarter()
 {
-    {
-        QMutexLocker lock(&m_mutex);
-        m_stopping = true;
-        m_jobs.clear();
-        m_wake.wakeAll();
-    }
-    m_thread->wait();
-    delete m_thread;
+    m_pool.clear();
+    m_pool.waitForDone();
 }
+
+namespace {
+
+// Counts a start as waiting until it begins or is dropped (cancelled, its
+// card gone, the starter deleted).
+class WaitTicket
+{
+public:
+    explicit WaitTicket(std::atomic<int> &waiting)
+        : m_waiting(waiting)
+    {
+        ++m_waiting;
+    }
+    ~WaitTicket() { begin(); }
+    void begin()
+    {
+        if (!m_begun.exchange(true))
+            --m_waiting;
+    }
+
+private:
+    std::atomic<int> &m_waiting;
+    std::atomic<bool> m_begun{false};
+};
+
+} // namespace
 
 void PreviewStarter::start(QObject *context, const QString &serverSn, Done done)
 {
-    QMutexLocker lock(&m_mutex);
-    m_jobs.push_back(Job{context, serverSn, std::move(done)});
-    m_wake.wakeAll();
+    auto ticket = std::make_shared<WaitTicket>(m_waiting);
+    Async::run(
+        &m_pool, context,
+        [ticket, fetch = m_fetch, serverSn] {
+            ticket->begin();
+            // The request hands back its own connection data, so nothing
+            // else fetching at the same time can swap it before it is used.
+            ControlInfo info;
+            const bool ok = fetch(serverSn, &info);
+            return std::make_pair(ok, info);
+        },
+        [done](const std::pair<bool, ControlInfo> &answer) { done(answer.first, answer.second); });
 }
 
 void PreviewStarter::cancel(QObject *context)
 {
-    QMutexLocker lock(&m_mutex);
-    if (m_running == context)
-        m_running = nullptr;
-    for (auto it = m_jobs.begin(); it != m_jobs.end();) {
-        if (it->context == context)
-            it = m_jobs.erase(it);
-        else
-            ++it;
-    }
+    Async::cancel(context);
 }
 
 int PreviewStarter::waiting() const
 {
-    QMutexLocker lock(&m_mutex);
-    return int(m_jobs.size());
-}
-
-void PreviewStarter::run()
-{
-    for (;;) {
-        Job job;
-        {
-            QMutexLocker lock(&m_mutex);
-            while (m_jobs.empty() && !m_stopping)
-                m_wake.wait(&m_mutex);
-            if (m_stopping)
-                return;
-            job = std::move(m_jobs.front());
-            m_jobs.pop_front();
-            m_running = job.context;
-        }
-        // The request hands back its own connection data, so nothing else
-        // fetching at the same time can swap it before it is used.
-        ControlInfo info;
-        const bool ok = m_fetch(job.serverSn, &info);
-        // Posted under the lock that cancel() takes, so a card deleted while
-        // its request was on the wire is never posted to; one deleted after
-        // the post takes the pending delivery with it.
-        Done done = std::move(job.done);
-        QMutexLocker lock(&m_mutex);
-        if (m_running == job.context && job.context)
-            QMetaObject::invokeMethod(
-                job.context, [done, ok, info] { done(ok, info); }, Qt::QueuedConnection);
-        m_running = nullptr;
-    }
+    return m_waiting.load();
 }

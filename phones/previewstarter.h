@@ -2,17 +2,14 @@
 
 #include "app/appevent.h"
 
-#include <QMutex>
 #include <QObject>
 #include <QString>
-#include <QWaitCondition>
+#include <QThreadPool>
 
-#include <deque>
+#include <atomic>
 #include <functional>
 
-class QThread;
-
-// Starts card previews one at a time on one background thread: the
+// Starts card previews one at a time on a background thread of its own: the
 // blocking connection-data request runs there, and the widget work that
 // follows is handed to the GUI thread, in the order the starts were asked
 // for. A start whose card has gone is dropped, also while still queued.
@@ -32,6 +29,7 @@ public:
     ~PreviewStarter() override;
 
     // Queues a start for the phone; `done` runs while `context` lives.
+    // GUI thread.
     void start(QObject *context, const QString &serverSn, Done done);
     // Forgets the waiting starts of a context (a card being deleted).
     void cancel(QObject *context);
@@ -40,21 +38,8 @@ public:
 private:
     Q_DISABLE_COPY_MOVE(PreviewStarter)
 
-    struct Job
-    {
-        QObject *context = nullptr;
-        QString serverSn;
-        Done done;
-    };
-
-    void run();
-
     Fetch m_fetch;
-    QThread *m_thread = nullptr;
-    mutable QMutex m_mutex;
-    QWaitCondition m_wake;
-    std::deque<Job> m_jobs;
-    // The context of the start on the wire; cleared when it is cancelled.
-    QObject *m_running = nullptr;
-    bool m_stopping = false;
+    // One thread: starts run one at a time, in order.
+    QThreadPool m_pool;
+    std::atomic<int> m_waiting{0};
 };

@@ -1,15 +1,11 @@
 #pragma once
 
-#include "platform/swplay/videolevel.h"
-
 #include <QPoint>
 #include <QPointF>
 #include <QRect>
 #include <QSize>
 #include <QString>
 #include <Qt>
-
-#include <array>
 
 // The rules that turn local input into phone input, kept free of widgets so
 // they can be checked without a window or a stream.
@@ -57,23 +53,5 @@ int navigationKeyCode(int which);
 // panel stays only for presses inside its own rectangle taken at the view's
 // origin; in landscape it stays for every press outside that rectangle.
 bool panelSurvivesPress(const QPoint &viewPos, const QSize &panelSize, bool portrait);
-
-// The four encoding levels handed to every stream, level 1 first.
-std::array<VideoLevel, 4> videoLevels();
-
-// The picture size a frame is scaled to.
-QSize pictureSize(bool portrait);
-
-// What the status label of a control window shows for a control status.
-struct StatusLook
-{
-    QString text;
-    QString styleSheet;
-    bool highlighted = false;
-};
-StatusLook statusLook(int controlStatus);
-
-// The toast a control window shows when its stream ends.
-QString disconnectText(const QString &phoneId, const QString &code);
 
 } // namespace InputMapping

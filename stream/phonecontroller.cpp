@@ -2,6 +2,7 @@
 
 #include "app/logger.h"
 #include "stream/inputmapping.h"
+#include "stream/streamlook.h"
 #include "stream/videorender.h"
 #include "widgets/clickablelabel.h"
 #include "widgets/titlewidget.h"
@@ -16,7 +17,6 @@
 #include <QLabel>
 #include <QPixmap>
 #include <QSpacerItem>
-#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -77,7 +77,7 @@ PhoneController::PhoneController(QWidget *parent)
         // stream too) keeps quiet rather than replace its own toast.
         if (m_videoRender->isStopped())
             return;
-        Toast::instance()->show(0, InputMapping::disconnectText(id, res), this);
+        Toast::instance()->show(0, StreamLook::disconnectText(id, res), this);
     });
     connect(m_videoRender, &VideoRender::closePhoneController, this, [this] {
         m_videoRender->stopStream();
@@ -103,13 +103,9 @@ PhoneController::PhoneController(QWidget *parent)
 
 PhoneController::~PhoneController()
 {
-    // An opening still waiting for the backend calls into the view: stop
-    // the view so nothing starts, then let the request finish.
+    // An answer still on its way finds the view stopped (or gone) and
+    // starts nothing.
     m_videoRender->stopStream();
-    for (const QPointer<QThread> &opener : qAsConst(m_openers)) {
-        if (opener)
-            opener->wait();
-    }
 }
 
 void PhoneController::setupUi()
@@ -204,12 +200,7 @@ void PhoneController::setCurrentTime(const QString &text)
 
 void PhoneController::startStream(const QString &sn)
 {
-    VideoRender *view = m_videoRender;
-    QThread *opener = QThread::create([view, sn] { view->SetServerSN(sn); });
-    connect(opener, &QThread::finished, opener, &QObject::deleteLater);
-    m_openers.removeAll(QPointer<QThread>());
-    m_openers.append(opener);
-    opener->start();
+    m_videoRender->openServerSN(sn);
 }
 
 void PhoneController::setControlStatus(int status)
@@ -220,7 +211,7 @@ void PhoneController::setControlStatus(int status)
 
 void PhoneController::showControlStatus()
 {
-    const InputMapping::StatusLook look = InputMapping::statusLook(m_controlStatus);
+    const StreamLook::StatusLook look = StreamLook::statusLook(m_controlStatus);
     m_mcl->setText(look.text);
     m_mcl->setStyleSheet(look.styleSheet);
 }

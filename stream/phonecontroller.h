@@ -2,13 +2,10 @@
 
 #include "widgets/draggablewidget.h"
 
-#include <QList>
-#include <QPointer>
 #include <QString>
 
 class ClickableLabel;
 class QLabel;
-class QThread;
 class TitleWidget;
 class VideoRender;
 
@@ -79,5 +76,4 @@ private:
 
     int m_controlStatus = -1;
     // Openings still fetching; waited for before the view goes away.
-    QList<QPointer<QThread>> m_openers;
 };

@@ -3,14 +3,13 @@
 #include "api/secretmask.h"
 #include "app/appevent.h"
 #include "app/logger.h"
-#include "app/utils.h"
+#include "api/utils.h"
+#include "app/async.h"
 #include "platform/swplay/keyboard.h"
-#include "platform/swplay/swdatasource.h"
-#include "platform/swplay/swplayer.h"
 #include "platform/swplay/swruntime.h"
 #include "stream/inputmapping.h"
+#include "stream/streamlook.h"
 #include "stream/menubutton.h"
-#include "stream/operationrelay.h"
 #include "widgets/clickablelabel.h"
 #include "widgets/infodialog.h"
 #include "widgets/toast.h"
@@ -22,15 +21,14 @@
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QSpacerItem>
-#include <QThread>
 #include <QTransform>
 #include <QVBoxLayout>
+
+#include <utility>
 
 namespace {
 
 constexpr int kPanelHeight = 230;
-constexpr int kFrameWidth = 720;
-constexpr int kFrameHeight = 1280;
 
 VideoRender::UploadOpener &uploadOpener()
 {
@@ -63,7 +61,7 @@ MenuButton *menuButton(QWidget *parent, const char *name, const QString &icon, c
 // and moves a quarter of the pixels.
 QImage picture(const QImage &frame, bool portrait)
 {
-    const QSize size = InputMapping::pictureSize(portrait);
+    const QSize size = StreamLook::pictureSize(portrait);
     QImage out;
     if (portrait) {
         out = frame.scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation);
@@ -88,17 +86,14 @@ VideoRender::VideoRender(QWidget *parent)
     : QWidget(parent)
 {
     setupUi();
-    setDstFormat(-1, kFrameWidth, kFrameHeight, 0);
 
     m_relayoutTimer.setInterval(100);
     m_relayoutTimer.setSingleShot(true);
     connect(&m_relayoutTimer, &QTimer::timeout, this, &VideoRender::relayout);
 
     connect(m_screen, &ClickableLabel::clicked, this, &VideoRender::rotate);
-    connect(m_comboBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this](int index) {
-        if (const auto source = dataSource())
-            source->setVideoLevel(index);
-    });
+    connect(m_comboBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            [this](int index) { m_session.setVideoLevel(index); });
     connect(m_quit, &ClickableLabel::clicked, this, [this] {
         stopStream();
         emit exitVideoRender();
@@ -120,16 +115,9 @@ VideoRender::VideoRender(QWidget *parent)
 
 VideoRender::~VideoRender()
 {
-    // Stop our own stream first: once stop() returns no frame or
+    // Stop our own stream first: once it has stopped no frame or
     // notification reaches this half-destroyed object.
-    std::shared_ptr<SWPlayer> player;
-    {
-        QMutexLocker lock(&m_stateMutex);
-        m_stopped = true;
-        player = m_player;
-    }
-    if (player)
-        player->stop();
+    m_session.close();
     LOG_INFO() << "~VideoRender";
     SWRuntime::getInstance()->deinit();
 }
@@ -253,7 +241,7 @@ void VideoRender::resizeEvent(QResizeEvent *event)
 void VideoRender::setPhoneId(const QString &id)
 {
     {
-        QMutexLocker lock(&m_stateMutex);
+        QMutexLocker lock(&m_idMutex);
         m_phoneId = id;
     }
     m_id->setText(id);
@@ -261,31 +249,24 @@ void VideoRender::setPhoneId(const QString &id)
 
 QString VideoRender::phoneId() const
 {
-    QMutexLocker lock(&m_stateMutex);
+    QMutexLocker lock(&m_idMutex);
     return m_phoneId;
 }
 
 QString VideoRender::serverSn() const
 {
-    QMutexLocker lock(&m_stateMutex);
+    QMutexLocker lock(&m_idMutex);
     return m_serverSn;
 }
 
 bool VideoRender::isStopped() const
 {
-    QMutexLocker lock(&m_stateMutex);
-    return m_stopped;
+    return m_session.isClosed();
 }
 
 bool VideoRender::hasStream() const
 {
-    return dataSource() != nullptr;
-}
-
-std::shared_ptr<SWDataSource> VideoRender::dataSource() const
-{
-    QMutexLocker lock(&m_stateMutex);
-    return m_dataSource;
+    return m_session.hasStream();
 }
 
 void VideoRender::onGuiThread(std::function<void()> work)
@@ -293,18 +274,41 @@ void VideoRender::onGuiThread(std::function<void()> work)
     QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
 }
 
-void VideoRender::SetServerSN(const QString &sn)
+void VideoRender::rememberServerSn(const QString &sn)
 {
     {
-        QMutexLocker lock(&m_stateMutex);
+        QMutexLocker lock(&m_idMutex);
         m_serverSn = sn;
     }
     LOG_INFO() << "VideoRender: SetServerSN: " << sn;
+}
 
+void VideoRender::SetServerSN(const QString &sn)
+{
+    rememberServerSn(sn);
     // The connection data comes back from the request that fetched it, so a
     // phone opened at the same moment elsewhere cannot swap it under us.
     ControlInfo info;
-    if (Utils::instance()->fetchControlInfo(sn, &info)) {
+    const bool fetched = Utils::instance()->fetchControlInfo(sn, &info);
+    finishOpening(sn, fetched, info);
+}
+
+void VideoRender::openServerSN(const QString &sn)
+{
+    rememberServerSn(sn);
+    Async::run(
+        this,
+        [sn] {
+            ControlInfo info;
+            const bool fetched = Utils::instance()->fetchControlInfo(sn, &info);
+            return std::make_pair(fetched, info);
+        },
+        [this, sn](const std::pair<bool, ControlInfo> &answer) { finishOpening(sn, answer.first, answer.second); });
+}
+
+void VideoRender::finishOpening(const QString &sn, bool fetched, const ControlInfo &info)
+{
+    if (fetched) {
         openStream(info);
     } else {
         qDebug() << "VideoRender: 投屏失败,请重试";
@@ -323,41 +327,12 @@ void VideoRender::openStream(const ControlInfo &info)
     LOG_INFO() << "vrinitsdk" << info.padCode << " - " << info.controlIp << " - " << info.controlPort << " - "
                << info.userId << " - " << SecretMask::shorten(info.sessionId);
 
-    const auto levels = InputMapping::videoLevels();
-    auto player = std::make_shared<SWPlayer>();
-    auto source = std::make_shared<SWDataSource>(player->getId(), this);
-    const QByteArray ip = info.controlIp.toUtf8();
-    const QByteArray session = info.sessionId.toUtf8();
-    const QByteArray pad = info.padCode.toUtf8();
-    source->setLoginParams(ip.constData(), quint16(info.controlPort), info.userId, session.constData(),
-                           pad.constData(), 0);
-    source->setPlayParams("", -1, 0, 0, 30, 30, 512, 0, -1, -1, 3, 1, 0);
-    source->setVideoLevels(levels.data(), int(levels.size()));
-    source->setVideoLevel(1);
-    source->setBusinessType(1);
-
-    // Starting is quick (the library connects in the background); doing it
-    // under the lock means a window closed meanwhile never gets a stream.
-    QMutexLocker lock(&m_stateMutex);
-    if (m_stopped)
-        return;
-    m_player = player;
-    m_dataSource = source;
-    player->setDataSource(source);
-    player->setDisplay(this);
-    player->start();
+    m_session.open(info);
 }
 
 void VideoRender::stopStream()
 {
-    std::shared_ptr<SWPlayer> player;
-    {
-        QMutexLocker lock(&m_stateMutex);
-        m_stopped = true;
-        player = m_player;
-    }
-    if (player)
-        player->stop();
+    m_session.close();
     close();
 }
 
@@ -371,17 +346,12 @@ void VideoRender::onFrameReady()
 {
     // The buffer holds still only while this hook runs: the scaled copy is
     // made here, on the library's thread, and only that copy travels.
-    const QImage frame(getFrameBuffer(), getDstWidth(), getDstHeight(), getDstWidth() * 4, QImage::Format_ARGB32);
-    QImage scaled = picture(frame, m_portrait.load());
-    if (m_frames.put(std::move(scaled)))
-        QMetaObject::invokeMethod(this, &VideoRender::showPendingFrame, Qt::QueuedConnection);
+    QImage scaled = picture(m_session.decodedFrame(), m_portrait.load());
+    m_session.postFrame(std::move(scaled), this, [this](QImage picture) { showFrame(std::move(picture)); });
 }
 
-void VideoRender::showPendingFrame()
+void VideoRender::showFrame(QImage frame)
 {
-    QImage frame = m_frames.take();
-    if (frame.isNull())
-        return;
     // A frame scaled just before a rotation has the old orientation; the
     // next one will be right, and this one is not worth a wrong picture.
     if ((frame.width() < frame.height()) != m_portrait.load())
@@ -392,7 +362,7 @@ void VideoRender::showPendingFrame()
 
 VideoRender::FrameCounters VideoRender::frameCounters() const
 {
-    return m_frames.counters();
+    return m_session.frames().counters();
 }
 
 void VideoRender::rotate()
@@ -405,7 +375,7 @@ void VideoRender::rotate()
         const QPixmap current = m_content->pixmap(Qt::ReturnByValue);
         if (!current.isNull()) {
             const QTransform turn = QTransform().rotate(portrait ? 90 : 270);
-            m_content->setPixmap(current.transformed(turn).scaled(InputMapping::pictureSize(portrait),
+            m_content->setPixmap(current.transformed(turn).scaled(StreamLook::pictureSize(portrait),
                                                                   Qt::IgnoreAspectRatio, Qt::FastTransformation));
         }
     }
@@ -438,19 +408,19 @@ void VideoRender::confirmServerOrder(bool reset)
     // The request blocks for a network round trip: off the GUI thread, with
     // the answer coming back here (dropped if the view is gone by then).
     const QStringList serials{serverSn()};
-    auto accepted = std::make_shared<bool>(false);
-    QThread *worker = QThread::create([serials, reset, accepted] {
-        *accepted = reset ? Utils::instance()->resetArmServer(serials) : Utils::instance()->restartArmServer(serials);
-    });
-    connect(worker, &QThread::finished, this, [this, reset, accepted] {
-        if (!*accepted)
-            return;
-        Toast::instance()->show(0, reset ? QStringLiteral("云机重置成功，请稍等两分钟") : QStringLiteral("云机重启成功，请稍等两分钟"),
-                                this);
-        emit closePhoneController();
-    });
-    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
-    worker->start();
+    Async::run(
+        this,
+        [serials, reset] {
+            return reset ? Utils::instance()->resetArmServer(serials) : Utils::instance()->restartArmServer(serials);
+        },
+        [this, reset](bool accepted) {
+            if (!accepted)
+                return;
+            Toast::instance()->show(0, reset ? QStringLiteral("云机重置成功，请稍等两分钟")
+                                             : QStringLiteral("云机重启成功，请稍等两分钟"),
+                                    this);
+            emit closePhoneController();
+        });
 }
 
 void VideoRender::touch(int action, const QPoint &viewPos)
@@ -464,8 +434,7 @@ void VideoRender::touch(int action, const QPoint &viewPos)
         x = phone.x();
         y = phone.y();
     }
-    if (const auto source = dataSource())
-        source->sendTouchEvent(action, 1, &x, &y, &pressure);
+    m_session.sendTouch(action, &x, &y, &pressure);
     if (action == InputMapping::TouchUp)
         m_touchState = 1;
     emit sendSigleOperateDataVD(QStringLiteral("OnTouchEvent"), action, &x, &y, &pressure);
@@ -513,54 +482,43 @@ bool VideoRender::eventFilter(QObject *watched, QEvent *event)
 
 void VideoRender::sendKey(int key)
 {
-    const auto source = dataSource();
-    if (!source)
+    if (!m_session.hasStream())
         return;
     int code = Keyboard::GetInstance()->getKeyCode(key);
     // A key the phone has no code for is not a key press at all.
     if (code == 0)
         return;
-    const int res = source->sendKeyEvent(InputMapping::KeyPress, code);
+    const int res = m_session.sendKey(InputMapping::KeyPress, code);
     LOG_INFO() << " enter key: " << key << " and res:" << res;
     emit sendSigleOperateDataVD(QStringLiteral("sendKeyEvent"), InputMapping::KeyPress, &code, nullptr, nullptr);
 }
 
 void VideoRender::sendNavigationKey(int which)
 {
-    const auto source = dataSource();
-    if (!source)
-        return;
     int code = InputMapping::navigationKeyCode(which);
-    if (code == 0)
+    if (code == 0 || !m_session.hasStream())
         return;
-    source->sendKeyEvent(InputMapping::KeyPress, code);
+    m_session.sendKey(InputMapping::KeyPress, code);
     emit sendSigleOperateDataVD(QStringLiteral("sendKeyEvent"), InputMapping::KeyPress, &code, nullptr, nullptr);
 }
 
 void VideoRender::pasteText(const QString &text)
 {
-    const auto source = dataSource();
-    if (!source)
-        return;
-    copyTextToRemote(*source, text);
+    m_session.sendClipboard(text);
 }
 
 bool VideoRender::sendText(const QString &text)
 {
-    const auto source = dataSource();
-    if (!source)
+    if (!m_session.hasStream())
         return false;
-    sendTextToRemote(*source, text);
+    m_session.sendText(text);
     return true;
 }
 
 void VideoRender::applyOperation(const QString &otype, int oper, int *datax, int *datay, float *dataf,
                                  const QString &copycontent)
 {
-    const auto source = dataSource();
-    if (!source)
-        return;
-    applyRelayedOperation(*source, otype, oper, datax, datay, dataf, copycontent);
+    m_session.relay(otype, oper, datax, datay, dataf, copycontent);
 }
 
 void VideoRender::onConnected()

@@ -2,10 +2,10 @@
 
 #include "platform/swplay/swdatasourcelistener.h"
 #include "platform/swplay/videodisplaywinbase.h"
-#include "stream/framemailbox.h"
+#include "stream/streamsession.h"
 
-#include <QImage>
 #include <QMap>
+#include <QImage>
 #include <QMutex>
 #include <QString>
 #include <QTimer>
@@ -19,8 +19,6 @@ class ClickableLabel;
 class MenuButton;
 class QComboBox;
 class QLabel;
-class SWDataSource;
-class SWPlayer;
 struct ControlInfo;
 
 // The live screen of one cloud phone inside its control window, with the
@@ -47,6 +45,10 @@ public:
     // Fetches the phone's connection data and starts its stream. Blocks for
     // the backend request: call it on a worker thread.
     void SetServerSN(const QString &sn);
+    // The same without blocking the caller: the request runs on a worker and
+    // the stream starts here when the answer comes, unless the view was
+    // stopped or destroyed meanwhile. GUI thread.
+    void openServerSN(const QString &sn);
     void togglePanel();
     // Stops the player (if one was started) and closes the view. A stream
     // still being opened on the worker thread is not started afterwards.
@@ -71,6 +73,7 @@ public:
     void onFrameReady() override;
     void onConnected() override;
     void onReconnecting(int code) override;
+    // Either one closes the control window with a toast naming the code.
     void onDisconnected(int code) override;
     void onDisconnected(int code, const char *message) override;
     void onStatistics(const char *json) override;
@@ -94,11 +97,12 @@ private:
 
     void setupUi();
     void relayout();
+    void rememberServerSn(const QString &sn);
+    void finishOpening(const QString &sn, bool fetched, const ControlInfo &info);
     void openStream(const ControlInfo &info);
-    void showPendingFrame();
+    void showFrame(QImage frame);
     void rotate();
     void confirmServerOrder(bool reset);
-    std::shared_ptr<SWDataSource> dataSource() const;
     void touch(int action, const QPoint &viewPos);
     // Runs a widget update on the GUI thread, from any thread.
     void onGuiThread(std::function<void()> work);
@@ -121,16 +125,14 @@ private:
     int m_touchState = -1; // -1 never touched, 0 down, 1 released
     std::atomic<bool> m_portrait{true};
 
+    bool m_hasPicture = false;
+
     // Written by the opening worker and read by library threads.
-    mutable QMutex m_stateMutex;
+    mutable QMutex m_idMutex;
     QString m_serverSn;
     QString m_phoneId;
-    std::shared_ptr<SWPlayer> m_player;
-    std::shared_ptr<SWDataSource> m_dataSource;
-    bool m_stopped = false;
 
-    // Only the newest frame waits for the GUI thread; an older one still
-    // waiting is replaced, so a slow paint never builds a queue.
-    FrameMailbox m_frames;
-    bool m_hasPicture = false;
+    // Last member: it goes first, so no library thread reaches a view
+    // whose other members are gone.
+    StreamSession m_session{this, this, 30};
 };

@@ -2,7 +2,7 @@
 
 #include "platform/swplay/swdatasourcelistener.h"
 #include "platform/swplay/videodisplaywinbase.h"
-#include "stream/framemailbox.h"
+#include "stream/streamsession.h"
 
 #include <QImage>
 #include <QMutex>
@@ -10,12 +10,9 @@
 #include <QTimer>
 #include <QWidget>
 
-#include <memory>
 
 class QGridLayout;
 class QLabel;
-class SWDataSource;
-class SWPlayer;
 struct ControlInfo;
 
 // The small live picture of one phone on its card: its own low-rate stream,
@@ -70,8 +67,7 @@ private:
     Q_DISABLE_COPY_MOVE(VideoRenderMini)
 
     void relayout();
-    void showPendingFrame();
-    std::shared_ptr<SWDataSource> dataSource() const;
+    void showFrame(QImage frame);
     QString title() const;
 
     // The generated widget tree.
@@ -81,12 +77,10 @@ private:
     QTimer m_relayoutTimer;
 
     // Written on the GUI thread, read by library threads.
-    mutable QMutex m_stateMutex;
+    mutable QMutex m_titleMutex;
     QString m_title;
-    std::shared_ptr<SWPlayer> m_player;
-    std::shared_ptr<SWDataSource> m_dataSource;
 
-    // Only the newest frame waits for the GUI thread; an older one still
-    // waiting is replaced, so a busy window never builds a queue.
-    FrameMailbox m_frames;
+    // Last member: it goes first, so no library thread reaches a view
+    // whose other members are gone.
+    StreamSession m_session{this, this, 1};
 };

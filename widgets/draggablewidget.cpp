@@ -1,5 +1,8 @@
 #include "widgets/draggablewidget.h"
 
+#include "widgets/titlewidget.h"
+
+#include <QLayout>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -20,6 +23,83 @@ void DraggableWidget::setShadowHidden(bool hidden)
 {
     m_shadowHidden = hidden;
     update();
+}
+
+void DraggableWidget::setMaximizeParts(TitleWidget *title, QLayout *margins, const QSize &normalSize)
+{
+    m_title = title;
+    m_margins = margins;
+    m_normalSize = normalSize;
+    title->installEventFilter(this);
+    connect(title, &TitleWidget::windowMax, this, &DraggableWidget::showMaximizedLook);
+    connect(title, &TitleWidget::windowBackNormal, this, &DraggableWidget::showNormalLook);
+}
+
+void DraggableWidget::showMaximizedLook()
+{
+    showMaximized();
+    setShadowHidden(true);
+    if (m_margins)
+        m_margins->setContentsMargins(0, 0, 0, 0);
+    m_titlePressed = false;
+}
+
+void DraggableWidget::showNormalLook()
+{
+    showNormal();
+    setShadowHidden(false);
+    if (m_margins)
+        m_margins->setContentsMargins(ShadowMargin, ShadowMargin, ShadowMargin, ShadowMargin);
+    m_titlePressed = false;
+}
+
+bool DraggableWidget::eventFilter(QObject *watched, QEvent *event)
+{
+    if (!m_title || watched != m_title || !isMaximized())
+        return QDialog::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    // The second press of a double click reaches widgets only as this.
+    case QEvent::MouseButtonDblClick:
+        if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
+            m_titlePressed = true;
+        break;
+    case QEvent::MouseButtonRelease:
+        m_titlePressed = false;
+        break;
+    case QEvent::MouseMove:
+        if (m_titlePressed)
+            restoreUnderCursor(static_cast<QMouseEvent *>(event)->globalPos());
+        break;
+    default:
+        break;
+    }
+    // The title bar still gets every event; the window's own dragging
+    // carries on from here.
+    return false;
+}
+
+void DraggableWidget::restoreUnderCursor(const QPoint &globalPos)
+{
+    // Keep the cursor over the same spot of the title bar: as far across it
+    // proportionally, as far down as before.
+    const QRect maximized = frameGeometry();
+    const QRect normal = normalGeometry();
+    const QSize size = normal.isValid() ? normal.size() : m_normalSize;
+    const qreal across = maximized.width() > 0 ? qreal(globalPos.x() - maximized.left()) / maximized.width() : 0.5;
+    const int down = globalPos.y() - maximized.top() + ShadowMargin;
+
+    showNormal();
+    setShadowHidden(false);
+    // Flips the title bar's button back and runs showNormalLook().
+    m_title->toggleMaximized();
+    setGeometry(QRect(QPoint(globalPos.x() - qRound(across * size.width()), globalPos.y() - down), size));
+
+    // The press was taken on the maximised window; taking it again here
+    // makes the window follow the cursor from where it now is.
+    QMouseEvent press(QEvent::MouseButtonPress, mapFromGlobal(globalPos), globalPos, Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    mousePressEvent(&press);
 }
 
 void DraggableWidget::mousePressEvent(QMouseEvent *event)

@@ -2,6 +2,11 @@
 
 #include <QDialog>
 #include <QPoint>
+#include <QPointer>
+#include <QSize>
+
+class QLayout;
+class TitleWidget;
 
 // Base of every top-level window: frameless, translucent, painting its own
 // white panel with a soft 10-pixel shadow, moved by dragging any surface that
@@ -21,7 +26,16 @@ public:
 
     static constexpr int ShadowMargin = 10;
 
+    // Lets the title bar's maximise button maximise the window (no shadow,
+    // no margins around `margins`) and restore it; dragging the title bar
+    // of the maximised window restores it under the cursor, `normalSize`
+    // when it never had another.
+    void setMaximizeParts(TitleWidget *title, QLayout *margins, const QSize &normalSize);
+    void showMaximizedLook();
+    void showNormalLook();
+
 protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
@@ -30,7 +44,13 @@ protected:
 private:
     Q_DISABLE_COPY_MOVE(DraggableWidget)
 
+    void restoreUnderCursor(const QPoint &globalPos);
+
     bool m_shadowHidden = false;
+    QPointer<TitleWidget> m_title;
+    QLayout *m_margins = nullptr;
+    QSize m_normalSize;
+    bool m_titlePressed = false;
     bool m_leftButtonDown = false;
     QPoint m_dragOffset; // cursor minus frame top-left, global coordinates
 };

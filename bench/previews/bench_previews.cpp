@@ -6,7 +6,7 @@
 // its encoding is not counted.
 
 #include "app/appevent.h"
-#include "app/utils.h"
+#include "api/utils.h"
 #include "phones/mainwindow.h"
 #include "phones/phonedetail.h"
 #include "resources/tarvixresources.h"

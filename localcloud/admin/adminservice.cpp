@@ -1,7 +1,7 @@
 #include "localcloud/admin/adminservice.h"
 
 #include "localcloud/core/activitylog.h"
-#include "localcloud/core/farmlink.h"
+#include "localcloud/phonefarm/phonefarm.h"
 #include "localcloud/core/httputil.h"
 
 #include <QDateTime>
@@ -53,7 +53,7 @@ std::optional<qint64> parseTime(const QJsonValue &value)
 
 } // namespace
 
-AdminService::AdminService(CloudState &state, ActivityLog &log, FarmLink &farm)
+AdminService::AdminService(CloudState &state, ActivityLog &log, PhoneFarm &farm)
     : m_state(state)
     , m_log(log)
     , m_farm(farm)

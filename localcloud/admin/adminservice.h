@@ -6,7 +6,7 @@
 #include <QString>
 
 class ActivityLog;
-class FarmLink;
+class PhoneFarm;
 
 namespace httplib {
 class Server;
@@ -20,7 +20,7 @@ struct Response;
 class AdminService final
 {
 public:
-    AdminService(CloudState &state, ActivityLog &log, FarmLink &farm);
+    AdminService(CloudState &state, ActivityLog &log, PhoneFarm &farm);
 
     void install(httplib::Server &server);
 
@@ -53,5 +53,5 @@ private:
 
     CloudState &m_state;
     ActivityLog &m_log;
-    FarmLink &m_farm;
+    PhoneFarm &m_farm;
 };

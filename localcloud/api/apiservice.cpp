@@ -1,7 +1,7 @@
 #include "localcloud/api/apiservice.h"
 
 #include "localcloud/core/activitylog.h"
-#include "localcloud/core/farmlink.h"
+#include "localcloud/phonefarm/phonefarm.h"
 #include "localcloud/core/httputil.h"
 
 #include <QJsonArray>
@@ -35,7 +35,7 @@ bool isPhoneNumber(const QString &phone)
 
 } // namespace
 
-ApiService::ApiService(CloudState &state, ActivityLog &log, FarmLink &farm, const QString &controlIp)
+ApiService::ApiService(CloudState &state, ActivityLog &log, PhoneFarm &farm, const QString &controlIp)
     : m_state(state)
     , m_log(log)
     , m_farm(farm)

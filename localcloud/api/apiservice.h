@@ -10,7 +10,7 @@
 #include <optional>
 
 class ActivityLog;
-class FarmLink;
+class PhoneFarm;
 
 namespace httplib {
 class Server;
@@ -25,7 +25,7 @@ struct Response;
 class ApiService final
 {
 public:
-    ApiService(CloudState &state, ActivityLog &log, FarmLink &farm, const QString &controlIp);
+    ApiService(CloudState &state, ActivityLog &log, PhoneFarm &farm, const QString &controlIp);
 
     void install(httplib::Server &server);
 
@@ -72,6 +72,6 @@ private:
 
     CloudState &m_state;
     ActivityLog &m_log;
-    FarmLink &m_farm;
+    PhoneFarm &m_farm;
     const QString m_controlIp;
 };

@@ -1,5 +1,5 @@
 #include "account/login.h"
-#include "app/utils.h"
+#include "api/utils.h"
 #include "phones/mainwindow.h"
 #include "resources/tarvixresources.h"
 #include "tests/support/localcloud.h"

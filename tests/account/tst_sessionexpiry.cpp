@@ -4,7 +4,7 @@
 #include "account/login.h"
 #include "account/sessionexpiry.h"
 #include "app/appevent.h"
-#include "app/utils.h"
+#include "api/utils.h"
 #include "phones/mainwindow.h"
 #include "resources/tarvixresources.h"
 #include "tests/support/localcloud.h"

@@ -1,6 +1,6 @@
 #include "api/phonerecord.h"
 #include "app/appevent.h"
-#include "app/utils.h"
+#include "api/utils.h"
 #include "tests/support/localcloud.h"
 #include "tests/support/tempsettings.h"
 

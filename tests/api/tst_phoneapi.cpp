@@ -1,5 +1,5 @@
 #include "app/appevent.h"
-#include "app/utils.h"
+#include "api/utils.h"
 #include "tests/api/rawhttpserver.h"
 #include "tests/support/tempsettings.h"
 

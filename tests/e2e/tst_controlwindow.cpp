@@ -1,6 +1,6 @@
 #include "api/phonerecord.h"
 #include "app/appevent.h"
-#include "app/utils.h"
+#include "api/utils.h"
 #include "resources/tarvixresources.h"
 #include "stream/inputmapping.h"
 #include "stream/menubutton.h"

@@ -1,5 +1,5 @@
 #include "app/appevent.h"
-#include "app/utils.h"
+#include "api/utils.h"
 #include "phones/mainwindow.h"
 #include "phones/mouselistener.h"
 #include "phones/systemtray.h"

@@ -1,10 +1,10 @@
 #include "api/phonerecord.h"
 #include "app/appevent.h"
-#include "app/utils.h"
+#include "api/utils.h"
 #include "phones/mainwindow.h"
 #include "phones/phonedetail.h"
-#include "phones/phonelist.h"
-#include "phones/phonetree.h"
+#include "phones/model/rentaltime.h"
+#include "phones/model/phonechecks.h"
 #include "resources/tarvixresources.h"
 #include "stream/phonecontroller.h"
 #include "tests/api/rawhttpserver.h"
@@ -534,7 +534,7 @@ private slots:
         QCOMPARE(probeTree->topLevelItem(0)->text(1), QStringLiteral("已选(0)"));
         for (int i = 0; i < m_phones.size(); ++i) {
             QCOMPARE(probeTree->topLevelItem(0)->child(i)->text(0), m_phones.at(i).serverTitle);
-            QCOMPARE(probeTree->topLevelItem(0)->child(i)->text(1), PhoneList::remainingText(m_phones.at(i)));
+            QCOMPARE(probeTree->topLevelItem(0)->child(i)->text(1), RentalTime::remainingText(m_phones.at(i)));
         }
         // Card frames unchecked: grey.
         for (int i = 0; i < 3; ++i) {
@@ -565,7 +565,7 @@ private slots:
         QVERIFY(waitForChecked(mark, serials({1})));
         QTest::qWait(300);
         shot = screen();
-        m_probe->phoneTree()->clickPhone(1);
+        m_probe->phoneChecks()->clickPhone(1);
         QTreeWidgetItem *group = m_probe->findChild<QTreeWidget *>(QStringLiteral("treeWidget"))->topLevelItem(0);
         QCOMPARE(group->checkState(0), Qt::PartiallyChecked);
         QCOMPARE(group->text(1), QStringLiteral("已选(1)"));
@@ -576,7 +576,7 @@ private slots:
         // The card of the row followed.
         const QRect frame1 = onScreen(cardChild(1, "widget"));
         QVERIFY(countNear(shot, QRect(frame1.left() + 10, frame1.top(), frame1.width() - 20, 1), CheckedBorder) > 10);
-        m_probe->phoneTree()->clickPhone(1);
+        m_probe->phoneChecks()->clickPhone(1);
 
         // The labels.
         const QList<int> all = allPhones();

@@ -11,7 +11,7 @@
 #include "api/phonerecord.h"
 #include "app/appevent.h"
 #include "app/logger.h"
-#include "app/utils.h"
+#include "api/utils.h"
 #include "resources/tarvixresources.h"
 #include "stream/phonecontroller.h"
 #include "tests/support/localcloud.h"

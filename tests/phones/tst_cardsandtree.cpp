@@ -1,8 +1,8 @@
 #include "app/appevent.h"
-#include "app/utils.h"
+#include "api/utils.h"
 #include "phones/mainwindow.h"
 #include "phones/phonedetail.h"
-#include "phones/phonetree.h"
+#include "phones/model/phonechecks.h"
 #include "resources/tarvixresources.h"
 #include "tests/api/rawhttpserver.h"
 #include "widgets/clickablelabel.h"
@@ -97,7 +97,7 @@ private slots:
     void init()
     {
         m_window->leaveGroupControl();
-        m_window->phoneTree()->clearSelection();
+        m_window->phoneChecks()->clearSelection();
     }
 
     // Build: one group row, rows and cards in server order, all unchecked;
@@ -175,7 +175,7 @@ private slots:
     {
         clickLabel("allSelectionBtn");
         m_window->phoneCards().at(1)->setChecked(Qt::Unchecked);
-        m_window->phoneTree()->setGroupControl(true);
+        m_window->phoneChecks()->setGroupControl(true);
         QCOMPARE(m_window->checkedPhoneList().size(), 2);
         PhoneDetail *a = m_window->phoneCards().at(0);
         a->setChecked(Qt::Unchecked);
@@ -190,7 +190,7 @@ private slots:
     void rebuildLeavesGroupControl()
     {
         clickLabel("allSelectionBtn");
-        m_window->phoneTree()->setGroupControl(true);
+        m_window->phoneChecks()->setGroupControl(true);
         Toast::instance()->show(1, QStringLiteral("-"));
         load(listAnswer({QStringLiteral("云机A"), QStringLiteral("云机B")}));
         QVERIFY(!m_window->groupControl());
@@ -232,10 +232,18 @@ private slots:
         clickLabel("allSelectionBtn");
         QCOMPARE(Toast::instance()->window()->text(), QStringLiteral("请选择云手机"));
 
-        // Not JSON, or no list in it: nothing changes.
-        load("not json");
-        load(R"({"code":200,"data":{}})");
-        QCOMPARE(tree()->topLevelItemCount(), 0);
+    }
+
+    // An accepted answer without a list keeps the tree and the cards.
+    void answerWithoutListChangesNothing()
+    {
+        load(listAnswer({QStringLiteral("云机A"), QStringLiteral("云机B")}));
+        QCOMPARE(group()->childCount(), 2);
+        load(R"({"code":200,"msg":"ok","data":{}})");
+        QCOMPARE(tree()->topLevelItemCount(), 1);
+        QCOMPARE(group()->childCount(), 2);
+        QCOMPARE(m_window->phoneCards().size(), 2);
+        QCOMPARE(m_window->phoneCard(QStringLiteral("SN-1")), m_window->phoneCards().at(1));
     }
 };
 

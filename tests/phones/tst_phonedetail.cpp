@@ -1,4 +1,4 @@
-#include "app/utils.h"
+#include "api/utils.h"
 #include "phones/phonedetail.h"
 #include "phones/previewstarter.h"
 #include "resources/tarvixresources.h"

@@ -1,4 +1,5 @@
 #include "stream/inputmapping.h"
+#include "stream/streamlook.h"
 
 #include <QtTest>
 
@@ -151,7 +152,7 @@ private slots:
 
     void levels()
     {
-        const auto levels = InputMapping::videoLevels();
+        const auto levels = StreamLook::videoLevels();
         const int widths[] = {720, 576, 432, 288};
         const int heights[] = {1280, 1024, 768, 512};
         const int rates[] = {4096, 2048, 1024, 512};
@@ -187,7 +188,7 @@ private slots:
         QFETCH(int, status);
         QFETCH(QString, text);
         QFETCH(bool, highlighted);
-        const InputMapping::StatusLook look = InputMapping::statusLook(status);
+        const StreamLook::StatusLook look = StreamLook::statusLook(status);
         QCOMPARE(look.text, text);
         QCOMPARE(look.highlighted, highlighted);
         QCOMPARE(look.styleSheet,
@@ -198,7 +199,7 @@ private slots:
 
     void disconnectText()
     {
-        QCOMPARE(InputMapping::disconnectText(QStringLiteral("P%2"), QStringLiteral("196614")),
+        QCOMPARE(StreamLook::disconnectText(QStringLiteral("P%2"), QStringLiteral("196614")),
                  QStringLiteral("云手机 P%2 断开连接.(196614)"));
     }
 };

@@ -1,4 +1,4 @@
-#include "app/utils.h"
+#include "api/utils.h"
 #include "resources/tarvixresources.h"
 #include "stream/videorender.h"
 #include "widgets/toast.h"

@@ -4,7 +4,7 @@
 
 #include "api/phonerecord.h"
 #include "app/appevent.h"
-#include "app/utils.h"
+#include "api/utils.h"
 #include "tests/support/localcloud.h"
 #include "tests/support/tempsettings.h"
 #include "tests/swplay/testview.h"

@@ -1,10 +1,10 @@
 #include "api/phonerecord.h"
-#include "phones/phonelist.h"
+#include "phones/model/rentaltime.h"
 
 #include <QtTest>
 
 // The remaining time of a phone, from its record's texts.
-class TestPhoneList : public QObject
+class TestRentalTime : public QObject
 {
     Q_OBJECT
 
@@ -34,7 +34,7 @@ private slots:
         if (invalid)
             QTest::ignoreMessage(QtDebugMsg, "Invalid datetime string");
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^Time elapsed: .*秒$")));
-        QCOMPARE(PhoneList::secondsUntil(start, end, now), seconds);
+        QCOMPARE(RentalTime::secondsUntil(start, end, now), seconds);
     }
 
     void remainingText_data()
@@ -57,11 +57,11 @@ private slots:
         record.startTime = QStringLiteral("2024-01-01 00:00:00");
         record.endTime = end;
         const QDateTime now = QDateTime::fromString(QStringLiteral("2024-05-01 12:00:00"), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-        const QString got = PhoneList::remainingText(record, now);
+        const QString got = RentalTime::remainingText(record, now);
         qInstallMessageHandler(previous);
         QCOMPARE(got, text);
     }
 };
 
-QTEST_GUILESS_MAIN(TestPhoneList)
-#include "tst_phonelist.moc"
+QTEST_GUILESS_MAIN(TestRentalTime)
+#include "tst_rentaltime.moc"

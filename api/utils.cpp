@@ -1,8 +1,8 @@
-#include "app/utils.h"
+#include "api/utils.h"
 
 #include "app/appevent.h"
 #include "app/buildconfig.h"
-#include "widgets/toast.h"
+#include "app/settingskeys.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -13,7 +13,6 @@
 #include <QStandardPaths>
 #include <QThread>
 
-#include <atomic>
 #include <optional>
 
 namespace {
@@ -24,35 +23,14 @@ std::optional<ServiceBases> &baseOverride()
     return bases;
 }
 
-// Toasts belong to the GUI thread; the push thread may land here too.
-void showCodecToast()
-{
-    const QString text = QStringLiteral("加载wss.dll失败,请重试");
-    QCoreApplication *app = QCoreApplication::instance();
-    if (!app)
-        return;
-    if (QThread::currentThread() == app->thread())
-        Toast::instance()->show(2, text);
-    else
-        QMetaObject::invokeMethod(app, [text] { Toast::instance()->show(2, text); }, Qt::QueuedConnection);
-}
-
 } // namespace
 
 Utils *Utils::instance()
 {
-    static QMutex mutex;
-    static std::atomic<Utils *> utils{nullptr};
-    Utils *u = utils.load(std::memory_order_acquire);
-    if (!u) {
-        QMutexLocker lock(&mutex);
-        u = utils.load(std::memory_order_relaxed);
-        if (!u) {
-            u = new Utils;
-            utils.store(u, std::memory_order_release);
-        }
-    }
-    return u;
+    // Made on first use from any thread (a function-local static is
+    // initialised once, under the compiler's own lock), never destroyed.
+    static Utils *const utils = new Utils;
+    return utils;
 }
 
 ServiceBases Utils::compiledServiceBases()
@@ -65,12 +43,6 @@ ServiceBases Utils::compiledServiceBases()
 void Utils::overrideServiceBases(const ServiceBases &bases)
 {
     baseOverride() = bases;
-}
-
-QMutex &Utils::credentialsMutex()
-{
-    static QMutex mutex;
-    return mutex;
 }
 
 QString Utils::settingsFilePath()
@@ -100,31 +72,31 @@ void Utils::applyBases(const ServiceBases &bases)
 
 StsCredentials Utils::stsCredentials() const
 {
-    QMutexLocker lock(&credentialsMutex());
+    QMutexLocker lock(&AppEvent::credentialsMutex());
     return m_sts;
 }
 
 void Utils::setStsCredentials(const StsCredentials &credentials)
 {
-    QMutexLocker lock(&credentialsMutex());
+    QMutexLocker lock(&AppEvent::credentialsMutex());
     m_sts = credentials;
 }
 
 bool Utils::hasStsCredentials() const
 {
-    QMutexLocker lock(&credentialsMutex());
+    QMutexLocker lock(&AppEvent::credentialsMutex());
     return !m_sts.accessKeyId.isEmpty() && !m_sts.secretAccessKey.isEmpty() && !m_sts.sessionToken.isEmpty()
         && !m_sts.bucket.isEmpty() && !m_sts.bucketPath.isEmpty() && !m_sts.endpoint.isEmpty();
 }
 
 bool Utils::autoLogin()
 {
-    if (!m_settings->value(QStringLiteral("login/autologin"), false).toBool())
+    if (!m_settings->value(SettingsKey::AutoLogin, false).toBool())
         return false;
-    const QString phone = m_settings->value(QStringLiteral("user/phone")).toString();
-    const QString userName = m_settings->value(QStringLiteral("user/username")).toString();
-    const QString token = m_settings->value(QStringLiteral("user/token")).toString();
-    const QString wssToken = m_settings->value(QStringLiteral("user/wss_token")).toString();
+    const QString phone = m_settings->value(SettingsKey::UserPhone).toString();
+    const QString userName = m_settings->value(SettingsKey::UserName).toString();
+    const QString token = m_settings->value(SettingsKey::UserToken).toString();
+    const QString wssToken = m_settings->value(SettingsKey::UserWssToken).toString();
     // Debug output only; the token never reaches the log file.
     qDebug() << "-------autoLogin-token-------" << token;
     if (phone.isEmpty() || userName.isEmpty() || token.isEmpty() || wssToken.isEmpty())
@@ -139,10 +111,8 @@ bool Utils::autoLogin()
 
 void Utils::signOut()
 {
-    m_settings->remove(QStringLiteral("user/phone"));
-    m_settings->remove(QStringLiteral("user/username"));
-    m_settings->remove(QStringLiteral("user/token"));
-    m_settings->remove(QStringLiteral("user/wss_token"));
+    for (const QLatin1String &key : SettingsKey::SessionKeys)
+        m_settings->remove(key);
     m_settings->sync();
     AppEvent::instance()->clearSession();
 }
@@ -155,7 +125,7 @@ bool Utils::loadCodecLibrary()
     if (!library.load()) {
         library.setFileName(QStringLiteral("wss"));
         if (!library.load()) {
-            showCodecToast();
+            emit AppEvent::instance()->codecLoadFailed();
             return false;
         }
     }

@@ -1,37 +1,37 @@
-#include "phones/phonetree.h"
+#include "phones/model/phonechecks.h"
 
 #include <QDebug>
 
-PhoneTree::PhoneTree(QObject *parent)
+PhoneChecks::PhoneChecks(QObject *parent)
     : QObject(parent)
 {
 }
 
-PhoneTree::~PhoneTree() = default;
+PhoneChecks::~PhoneChecks() = default;
 
-void PhoneTree::setPhones(const QVector<Phone> &phones)
+void PhoneChecks::setPhones(const QVector<Phone> &phones)
 {
     m_phones = phones;
     m_states = QVector<Qt::CheckState>(phones.size(), Qt::Unchecked);
     m_checked.clear();
 }
 
-QString PhoneTree::title(int row) const
+QString PhoneChecks::title(int row) const
 {
     return row >= 0 && row < m_phones.size() ? m_phones.at(row).title : QString();
 }
 
-QString PhoneTree::serverSn(int row) const
+QString PhoneChecks::serverSn(int row) const
 {
     return row >= 0 && row < m_phones.size() ? m_phones.at(row).serverSn : QString();
 }
 
-Qt::CheckState PhoneTree::phoneState(int row) const
+Qt::CheckState PhoneChecks::phoneState(int row) const
 {
     return row >= 0 && row < m_states.size() ? m_states.at(row) : Qt::Unchecked;
 }
 
-Qt::CheckState PhoneTree::groupState() const
+Qt::CheckState PhoneChecks::groupState() const
 {
     const int checked = checkedCount();
     if (checked == 0)
@@ -39,27 +39,27 @@ Qt::CheckState PhoneTree::groupState() const
     return checked == m_states.size() ? Qt::Checked : Qt::PartiallyChecked;
 }
 
-int PhoneTree::checkedCount() const
+int PhoneChecks::checkedCount() const
 {
     return m_checked.size();
 }
 
-QString PhoneTree::selectedText(int count)
+QString PhoneChecks::selectedText(int count)
 {
     return QStringLiteral("已选(%1)").arg(count);
 }
 
-void PhoneTree::setGroupControl(bool on)
+void PhoneChecks::setGroupControl(bool on)
 {
     m_groupControl = on;
 }
 
-bool PhoneTree::refusesUncheck() const
+bool PhoneChecks::refusesUncheck() const
 {
     return m_groupControl && checkedCount() <= 2;
 }
 
-void PhoneTree::setPhoneState(int row, Qt::CheckState state)
+void PhoneChecks::setPhoneState(int row, Qt::CheckState state)
 {
     if (row < 0 || row >= m_states.size())
         return;
@@ -86,7 +86,7 @@ void PhoneTree::setPhoneState(int row, Qt::CheckState state)
     }
 }
 
-void PhoneTree::rebuildCheckedList()
+void PhoneChecks::rebuildCheckedList()
 {
     m_checked.clear();
     for (int i = 0; i < m_phones.size(); ++i) {
@@ -98,7 +98,7 @@ void PhoneTree::rebuildCheckedList()
     emit checkedListChanged(m_checked);
 }
 
-void PhoneTree::setGroupState(Qt::CheckState state)
+void PhoneChecks::setGroupState(Qt::CheckState state)
 {
     if (state == Qt::PartiallyChecked || m_phones.isEmpty())
         return;
@@ -110,7 +110,7 @@ void PhoneTree::setGroupState(Qt::CheckState state)
         setPhoneState(row, state);
 }
 
-void PhoneTree::setStateByTitle(const QString &title, Qt::CheckState state)
+void PhoneChecks::setStateByTitle(const QString &title, Qt::CheckState state)
 {
     for (int row = 0; row < m_phones.size(); ++row) {
         if (m_phones.at(row).title == title)
@@ -118,29 +118,29 @@ void PhoneTree::setStateByTitle(const QString &title, Qt::CheckState state)
     }
 }
 
-void PhoneTree::clickPhone(int row)
+void PhoneChecks::clickPhone(int row)
 {
     setPhoneState(row, phoneState(row) == Qt::Checked ? Qt::Unchecked : Qt::Checked);
 }
 
-void PhoneTree::clickGroup()
+void PhoneChecks::clickGroup()
 {
     setGroupState(groupState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
 }
 
-void PhoneTree::clearSelection()
+void PhoneChecks::clearSelection()
 {
     for (int row = 0; row < m_phones.size(); ++row)
         setPhoneState(row, Qt::Unchecked);
 }
 
-void PhoneTree::selectAll()
+void PhoneChecks::selectAll()
 {
     for (int row = 0; row < m_phones.size(); ++row)
         setPhoneState(row, Qt::Checked);
 }
 
-void PhoneTree::invertSelection()
+void PhoneChecks::invertSelection()
 {
     // Decided from the states before the first change, row by row as a
     // person reading the tree would.

@@ -9,7 +9,7 @@
 // the phones beneath it, in server order. The tree widget and the cards
 // only mirror what this says; every change of a check state, from a row,
 // a card or a selection label, comes through here.
-class PhoneTree final : public QObject
+class PhoneChecks final : public QObject
 {
     Q_OBJECT
 
@@ -20,8 +20,8 @@ public:
         QString serverSn;
     };
 
-    explicit PhoneTree(QObject *parent = nullptr);
-    ~PhoneTree() override;
+    explicit PhoneChecks(QObject *parent = nullptr);
+    ~PhoneChecks() override;
 
     // A new list: every row unchecked. An empty list leaves no group row.
     // Announces nothing; the caller builds its views from the getters.
@@ -73,7 +73,7 @@ signals:
     void phoneCancelled(const QString &serverSn);
 
 private:
-    Q_DISABLE_COPY_MOVE(PhoneTree)
+    Q_DISABLE_COPY_MOVE(PhoneChecks)
 
     bool refusesUncheck() const;
     void rebuildCheckedList();

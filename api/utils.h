@@ -35,7 +35,7 @@ struct ServiceBases
 
 // The fixed configuration, the settings file, the temporary object-store
 // credentials and the packet codec. One per process, never destroyed.
-// The backend operations are members too; they live with the transport.
+// The backend operations are members too, defined beside the transport.
 class Utils final : public QObject
 {
 public:
@@ -48,9 +48,6 @@ public:
     // instead of the compiled-in ones. Call it before the first instance().
     static void overrideServiceBases(const ServiceBases &bases);
     static ServiceBases compiledServiceBases();
-
-    // Guards the six credentials and the console token of AppEvent.
-    static QMutex &credentialsMutex();
 
     QString pushBaseUrl() const { return m_pushBaseUrl; }
     QString channelCode() const { return m_channelCode; }
@@ -72,7 +69,7 @@ public:
     bool autoLogin();
     void signOut();
 
-    // Backend operations; defined beside the HTTP transport (api/). Each
+    // Backend operations (accountapi.cpp, phoneapi.cpp). Each
     // blocks its calling thread for one request.
     bool versionConfig();
     bool sendMsg(const QString &phone);

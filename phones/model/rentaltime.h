@@ -5,8 +5,8 @@
 
 struct PhoneRecord;
 
-// The phone list's time rules, kept free of widgets.
-namespace PhoneList {
+// The rental time of a phone: seconds left and the text shown for them.
+namespace RentalTime {
 
 // Seconds from now to the end of the rental period, both times given as
 // "yyyy-MM-dd HH:mm:ss" local time: negative once it has passed, 0 when
@@ -16,4 +16,4 @@ qint64 secondsUntil(const QString &start, const QString &end, const QDateTime &n
 // The remaining-time text of a phone (row and card).
 QString remainingText(const PhoneRecord &record, const QDateTime &now = QDateTime::currentDateTime());
 
-} // namespace PhoneList
+} // namespace RentalTime

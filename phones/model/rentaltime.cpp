@@ -1,13 +1,13 @@
-#include "phones/phonelist.h"
+#include "phones/model/rentaltime.h"
 
 #include "api/phonerecord.h"
-#include "app/utils.h"
+#include "api/utils.h"
 
 #include <QDebug>
 
 #include <limits>
 
-namespace PhoneList {
+namespace RentalTime {
 
 qint64 secondsUntil(const QString &start, const QString &end, const QDateTime &now)
 {
@@ -30,4 +30,4 @@ QString remainingText(const PhoneRecord &record, const QDateTime &now)
     return Utils::remainingTimeText(qint32(seconds));
 }
 
-} // namespace PhoneList
+} // namespace RentalTime

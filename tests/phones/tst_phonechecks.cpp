@@ -1,4 +1,4 @@
-#include "phones/phonetree.h"
+#include "phones/model/phonechecks.h"
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -12,15 +12,15 @@ constexpr Qt::CheckState U = Qt::Unchecked;
 constexpr Qt::CheckState C = Qt::Checked;
 constexpr Qt::CheckState P = Qt::PartiallyChecked;
 
-QVector<PhoneTree::Phone> phones(int count)
+QVector<PhoneChecks::Phone> phones(int count)
 {
-    QVector<PhoneTree::Phone> list;
+    QVector<PhoneChecks::Phone> list;
     for (int i = 0; i < count; ++i)
         list.push_back({QStringLiteral("phone-%1").arg(i), QStringLiteral("SN%1").arg(i)});
     return list;
 }
 
-States statesOf(const PhoneTree &tree)
+States statesOf(const PhoneChecks &tree)
 {
     States states;
     for (int i = 0; i < tree.count(); ++i)
@@ -28,7 +28,7 @@ States statesOf(const PhoneTree &tree)
     return states;
 }
 
-void setStates(PhoneTree &tree, const States &states)
+void setStates(PhoneChecks &tree, const States &states)
 {
     for (int i = 0; i < states.size(); ++i)
         tree.setPhoneState(i, states.at(i));
@@ -37,7 +37,7 @@ void setStates(PhoneTree &tree, const States &states)
 } // namespace
 
 // The page's check rules without any widget.
-class TestPhoneTree : public QObject
+class TestPhoneChecks : public QObject
 {
     Q_OBJECT
 
@@ -46,22 +46,22 @@ private slots:
 
     void groupRowFollowsItsPhones()
     {
-        PhoneTree tree;
+        PhoneChecks tree;
         tree.setPhones(phones(2));
         QVERIFY(tree.hasGroupRow());
         QCOMPARE(tree.groupState(), U);
-        QCOMPARE(PhoneTree::selectedText(tree.checkedCount()), QStringLiteral("已选(0)"));
+        QCOMPARE(PhoneChecks::selectedText(tree.checkedCount()), QStringLiteral("已选(0)"));
 
-        QSignalSpy rows(&tree, &PhoneTree::phoneStateChanged);
-        QSignalSpy group(&tree, &PhoneTree::groupChanged);
-        QSignalSpy list(&tree, &PhoneTree::checkedListChanged);
+        QSignalSpy rows(&tree, &PhoneChecks::phoneStateChanged);
+        QSignalSpy group(&tree, &PhoneChecks::groupChanged);
+        QSignalSpy list(&tree, &PhoneChecks::checkedListChanged);
 
         tree.clickPhone(1);
         QCOMPARE(rows.count(), 1);
         QCOMPARE(rows.at(0).at(0).toInt(), 1);
         QCOMPARE(rows.at(0).at(1).value<Qt::CheckState>(), C);
         QCOMPARE(group.last().at(0).value<Qt::CheckState>(), P);
-        QCOMPARE(PhoneTree::selectedText(group.last().at(1).toInt()), QStringLiteral("已选(1)"));
+        QCOMPARE(PhoneChecks::selectedText(group.last().at(1).toInt()), QStringLiteral("已选(1)"));
         QCOMPARE(list.last().at(0).toStringList(), QStringList{QStringLiteral("SN1")});
 
         tree.clickPhone(0);
@@ -87,9 +87,9 @@ private slots:
 
     void sameStateAnnouncesNothing()
     {
-        PhoneTree tree;
+        PhoneChecks tree;
         tree.setPhones(phones(2));
-        QSignalSpy list(&tree, &PhoneTree::checkedListChanged);
+        QSignalSpy list(&tree, &PhoneChecks::checkedListChanged);
         tree.setPhoneState(0, U);
         tree.setPhoneState(5, C);
         tree.setPhoneState(-1, C);
@@ -103,7 +103,7 @@ private slots:
 
     void sameTitleChecksEveryRow()
     {
-        PhoneTree tree;
+        PhoneChecks tree;
         tree.setPhones({{QStringLiteral("A"), QStringLiteral("SN0")},
                         {QStringLiteral("B"), QStringLiteral("SN1")},
                         {QStringLiteral("A"), QStringLiteral("SN2")}});
@@ -131,7 +131,7 @@ private slots:
         QFETCH(States, before);
         QFETCH(int, action);
         QFETCH(States, after);
-        PhoneTree tree;
+        PhoneChecks tree;
         tree.setPhones(phones(before.size()));
         setStates(tree, before);
         if (action == 0)
@@ -146,10 +146,10 @@ private slots:
 
     void emptyTreeHasNoGroupRow()
     {
-        PhoneTree tree;
+        PhoneChecks tree;
         tree.setPhones({});
         QVERIFY(!tree.hasGroupRow());
-        QSignalSpy list(&tree, &PhoneTree::checkedListChanged);
+        QSignalSpy list(&tree, &PhoneChecks::checkedListChanged);
         tree.selectAll();
         tree.invertSelection();
         tree.clickGroup();
@@ -158,7 +158,7 @@ private slots:
 
     void newListStartsUnchecked()
     {
-        PhoneTree tree;
+        PhoneChecks tree;
         tree.setPhones(phones(3));
         tree.selectAll();
         tree.setPhones(phones(2));
@@ -169,14 +169,14 @@ private slots:
     // Group control keeps two phones checked and reports every change.
     void groupControlKeepsTwo()
     {
-        PhoneTree tree;
+        PhoneChecks tree;
         tree.setPhones(phones(3));
         setStates(tree, {C, C, U});
         tree.setGroupControl(true);
-        QSignalSpy refused(&tree, &PhoneTree::uncheckRefused);
-        QSignalSpy added(&tree, &PhoneTree::phoneAdded);
-        QSignalSpy cancelled(&tree, &PhoneTree::phoneCancelled);
-        QSignalSpy list(&tree, &PhoneTree::checkedListChanged);
+        QSignalSpy refused(&tree, &PhoneChecks::uncheckRefused);
+        QSignalSpy added(&tree, &PhoneChecks::phoneAdded);
+        QSignalSpy cancelled(&tree, &PhoneChecks::phoneCancelled);
+        QSignalSpy list(&tree, &PhoneChecks::checkedListChanged);
 
         tree.clickPhone(0);
         QCOMPARE(refused.count(), 1);
@@ -206,5 +206,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestPhoneTree)
-#include "tst_phonetree.moc"
+QTEST_GUILESS_MAIN(TestPhoneChecks)
+#include "tst_phonechecks.moc"

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "platform/swplay/videolevel.h"
+
+#include <QSize>
+#include <QString>
+
+#include <array>
+
+// How a stream is asked for and how its window looks: encoding levels,
+// picture sizes, the status label, the disconnect toast. No widgets.
+namespace StreamLook {
+
+// The size every stream decodes into (the phone's own portrait screen).
+constexpr QSize FrameSize(720, 1280);
+
+// The four encoding levels handed to every stream, level 1 first.
+std::array<VideoLevel, 4> videoLevels();
+
+// The picture size a frame is scaled to.
+QSize pictureSize(bool portrait);
+
+// What the status label of a control window shows for a control status.
+struct StatusLook
+{
+    QString text;
+    QString styleSheet;
+    bool highlighted = false;
+};
+StatusLook statusLook(int controlStatus);
+
+// The toast a control window shows when its stream ends.
+QString disconnectText(const QString &phoneId, const QString &code);
+
+} // namespace StreamLook

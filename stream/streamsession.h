@@ -1,0 +1,93 @@
+#pragma once
+
+#include "stream/framemailbox.h"
+
+#include <QImage>
+#include <QMutex>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class QObject;
+class SWDataSource;
+class SWDataSourceListener;
+class SWPlayer;
+class VideoDisplayWinBase;
+struct ControlInfo;
+
+// One phone stream as a view holds it: the player, its data source and the
+// mailbox that carries frames to the GUI thread, opened and stopped under
+// one lock. No widgets: the view is the display and the listener and keeps
+// everything on screen; the session keeps everything on the wire.
+//
+// All input to the phone goes through send*() and relay(), so anything
+// that forwards input (a second view, group control) reaches a phone the
+// same way the view's own mouse and keys do.
+class StreamSession final
+{
+public:
+    // Frames a second asked of the phone: 30 for a control window, 1 for a
+    // card's preview. Sets the display's decoding size.
+    StreamSession(VideoDisplayWinBase *display, SWDataSourceListener *listener, int framesPerSecond);
+    // Stops the stream: once this returns no frame or notification reaches
+    // the view.
+    ~StreamSession();
+
+    // Starts the stream with a phone's connection data (complete, see
+    // ControlInfo::isComplete()); a running stream is replaced. False, and
+    // nothing started, once close() was called. Any thread.
+    bool open(const ControlInfo &info);
+    // Ends the stream and drops the waiting frame; a later open() starts a
+    // new one. Any thread but the library's.
+    void stop();
+    // As stop(), and no stream ever starts again.
+    void close();
+    bool isClosed() const;
+    bool hasStream() const;
+
+    // Input. Each does nothing without a stream and returns the library's
+    // answer (0 for success), or -1 without a stream.
+    int sendTouch(int action, int *x, int *y, float *pressure);
+    int sendKey(int action, int code);
+    // Puts text on the phone's clipboard; a refusal is logged.
+    int sendClipboard(const QString &text);
+    // Types text into the phone's focused field; a refusal is logged (its
+    // length only: what is typed may be a password).
+    int sendText(const QString &text);
+    // Repeats a forwarded operation record ("OnTouchEvent", "sendKeyEvent",
+    // "copyContent", "sendText"). The arrays belong to the sender; missing ones are
+    // skipped, not read. False without a stream.
+    bool relay(const QString &otype, int oper, int *datax, int *datay, float *dataf, const QString &copycontent);
+    void setVideoLevel(int level);
+
+    // The frame just decoded into the display, as an image over its buffer:
+    // valid only inside the display's frame hook.
+    QImage decodedFrame() const;
+    // From the frame hook: hands a picture to the receiver's thread, where
+    // `show` gets the newest one waiting; older ones still waiting are
+    // replaced. Nothing arrives once the receiver is gone.
+    void postFrame(QImage picture, QObject *receiver, std::function<void(QImage)> show);
+
+    FrameMailbox &frames() { return m_frames; }
+    const FrameMailbox &frames() const { return m_frames; }
+
+private:
+    Q_DISABLE_COPY_MOVE(StreamSession)
+
+    std::shared_ptr<SWDataSource> dataSource() const;
+    void stopAndMaybeClose(bool close);
+
+    VideoDisplayWinBase *const m_display;
+    SWDataSourceListener *const m_listener;
+    const int m_framesPerSecond;
+
+    mutable QMutex m_mutex;
+    std::shared_ptr<SWPlayer> m_player;
+    std::shared_ptr<SWDataSource> m_dataSource;
+    bool m_closed = false;
+
+    // Only the newest frame waits for the GUI thread; an older one still
+    // waiting is replaced, so a slow paint never builds a queue.
+    FrameMailbox m_frames;
+};
