@@ -1,6 +1,8 @@
+#include "account/frontwindow.h"
 #include "account/login.h"
 #include "account/sessionexpiry.h"
 #include "account/update.h"
+#include "account/userinfo.h"
 #include "app/appevent.h"
 #include "app/crashhandler.h"
 #include "app/logger.h"
@@ -12,6 +14,7 @@
 #include "upload/uploadconfigfile.h"
 #include "upload/uploadfiles.h"
 #include "widgets/infodialog.h"
+#include "phones/purchase/webpurchasepage.h"
 #include "resources/tarvixresources.h"
 #include "widgets/toast.h"
 
@@ -79,6 +82,8 @@ void applyTestServiceBases()
 int main(int argc, char *argv[])
 {
     installCrashHandler();
+    // The purchase page's web engine shares its GL contexts with the widgets.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationVersion(QStringLiteral("1.1.0"));
     initTarvixResources();
@@ -86,8 +91,11 @@ int main(int argc, char *argv[])
     SingleInstanceGuard guard;
     if (!guard.tryBecomeOnlyInstance()) {
         showAlreadyRunning();
+        // Once the message is read, the running client comes to the front.
+        guard.askRunningInstanceToShow();
         return 0;
     }
+    QObject::connect(&guard, &SingleInstanceGuard::showRequested, &app, &bringCurrentWindowToFront);
 
 #ifdef TARVIX_TEST_HOST
     applyTestServiceBases();
@@ -103,6 +111,8 @@ int main(int argc, char *argv[])
     LOG_INFO() << "welcome to cloud phone";
 
     followSessionExpiry(&app);
+    installUserPanel();
+    installPurchasePage();
 
     // Files to phones: the control windows and the batch box open the one
     // upload window; entering a phone pushes its configuration file.

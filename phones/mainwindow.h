@@ -16,9 +16,11 @@ class FlowLayout;
 class PhoneDetail;
 class PhoneChecks;
 class PreviewStarter;
+class PurchasePage;
 class QMouseEvent;
 class QTreeWidgetItem;
 class SystemTray;
+class UserPanel;
 class WebsocketClientAndReConnect;
 struct PhoneRecord;
 
@@ -30,7 +32,8 @@ class MainWindow;
 // the common title bar, switched by the navigation bar on the left, with a
 // tray icon that keeps the client reachable while the window is hidden.
 // One per process, created on first use and never destroyed. Closing it
-// only hides it; the tray's "退出" ends the process.
+// only hides it (minimises it without a tray host); the tray's "退出" ends
+// the process.
 class MainWindow final : public DraggableWidget
 {
     Q_OBJECT
@@ -81,20 +84,39 @@ public:
                         const QString &copycontent);
 
     SystemTray *systemTray() const { return m_tray; }
+    // Whether a tray host shows the tray icon; asked at every close, since
+    // a desktop's tray host can come and go. Tests replace the question.
+    void setTrayHostCheck(std::function<bool()> check);
     FlowLayout *cardLayout() const { return m_cardLayout; }
 
     // The user panel shown under the cursor from the title bar's user icon
     // and hidden by the next left press anywhere on the desktop.
-    QWidget *userPanel() const { return m_userPanel; }
-    void setUserPanel(QWidget *panel);
+    UserPanel *userPanel() const;
+    void setUserPanel(UserPanel *panel);
+
+    // The purchase page on page 1; reopened afresh at every switch to it.
+    PurchasePage *purchasePage() const;
+    void setPurchasePage(PurchasePage *page);
+    // Opens the purchase page with the phone preselected for renewal.
+    void renewPhone(const QString &serverSn);
+
+    // Both windows live in libraries above this one: main() hands in how to
+    // make them, and the window makes them on first use.
+    using UserPanelFactory = std::function<UserPanel *()>;
+    using PurchasePageFactory = std::function<PurchasePage *(QObject *parent)>;
+    static void setUserPanelFactory(UserPanelFactory factory);
+    static void setPurchasePageFactory(PurchasePageFactory factory);
 
 public slots:
     // Shows the window again: from the tray, or after a sign-in.
     void bringBack();
+    // The close button and the window manager's close: into the tray, or
+    // minimised when no tray host would show the icon to come back by.
+    // Never ends the client.
+    void putAway();
 
 protected:
-    // Escape and the window manager's close hide the window as the close
-    // button does; neither may end the client.
+    // Escape does nothing: the home window stays where it is.
     void reject() override;
     void closeEvent(QCloseEvent *event) override;
 
@@ -119,11 +141,13 @@ private:
     void selectAllOrInvert(bool invert);
     QTreeWidgetItem *groupItem() const;
     void openPurchasePage();
+    void returnFromPurchase();
     void showUserPanel();
     void onGlobalMouseEvent(QMouseEvent *event);
 
     std::unique_ptr<Ui::MainWindow> m_ui;
     SystemTray *m_tray = nullptr;
+    std::function<bool()> m_trayHostCheck;
     FlowLayout *m_cardLayout = nullptr;
     PhoneChecks *m_phoneChecks = nullptr;
     PreviewStarter *m_previewStarter = nullptr;
@@ -134,6 +158,9 @@ private:
     // state: those changes are not the user's, the change handler skips them.
     bool m_treeUpdating = false;
     QString m_masterPhone;
-    QPointer<QWidget> m_userPanel;
+    QPointer<UserPanel> m_userPanel;
+    QPointer<PurchasePage> m_purchasePage;
+    // The phone the next opening of the purchase page preselects.
+    QString m_renewServerSn;
     QPointer<WebsocketClientAndReConnect> m_pushClient;
 };

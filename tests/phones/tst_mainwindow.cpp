@@ -1,6 +1,7 @@
 #include "app/appevent.h"
 #include "api/utils.h"
 #include "phones/mainwindow.h"
+#include "phones/userpanel.h"
 #include "phones/systemtray.h"
 #include "resources/tarvixresources.h"
 #include "tests/support/tempsettings.h"
@@ -19,6 +20,16 @@
 #include <QStackedWidget>
 #include <QTreeWidget>
 #include <QtTest>
+
+// Stands in for the account library's panel: records what it is given.
+class StubPanel final : public UserPanel
+{
+public:
+    void setUserName(const QString &name) override { m_name = name; }
+    void setPhoneNumber(const QString &phone) override { m_phone = phone; }
+    QString m_name;
+    QString m_phone;
+};
 
 namespace {
 
@@ -193,21 +204,45 @@ private slots:
         QCOMPARE(pages->currentIndex(), 0);
     }
 
-    void closeHidesToTheTray()
+    // With a tray host closing hides into the tray; without one the window
+    // is minimised, since nothing would bring a hidden window back. Escape
+    // does nothing either way.
+    void closeWithAndWithoutTrayHost_data()
     {
+        QTest::addColumn<bool>("trayHost");
+        QTest::newRow("tray host") << true;
+        QTest::newRow("no tray host") << false;
+    }
+    void closeWithAndWithoutTrayHost()
+    {
+        QFETCH(bool, trayHost);
+        m_window->setTrayHostCheck([trayHost] { return trayHost; });
         QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
-        QTest::mouseClick(titleButton("closeButton"), Qt::LeftButton);
-        QVERIFY(!m_window->isVisible());
-        QVERIFY(m_window->systemTray()->isVisible());
-        emit m_window->systemTray()->activated(QSystemTrayIcon::Trigger);
-        QVERIFY(m_window->isVisible());
+        auto putAwayAs = [&] {
+            if (trayHost) {
+                QVERIFY(!m_window->isVisible());
+            } else {
+                QVERIFY(m_window->isVisible());
+                QTRY_VERIFY(m_window->isMinimized());
+            }
+        };
 
-        // Escape (the dialog's reject) hides as well, and never ends the client.
+        QTest::mouseClick(titleButton("closeButton"), Qt::LeftButton);
+        putAwayAs();
+        emit m_window->systemTray()->activated(QSystemTrayIcon::Trigger);
+        QTRY_VERIFY(m_window->isVisible() && !m_window->isMinimized());
+
+        // The window manager's close takes the same way.
+        m_window->close();
+        putAwayAs();
+        m_window->bringBack();
+        QTRY_VERIFY(m_window->isVisible() && !m_window->isMinimized());
+
         QTest::keyClick(m_window, Qt::Key_Escape);
-        QVERIFY(!m_window->isVisible());
-        m_window->systemTray()->openAction()->trigger();
         QVERIFY(m_window->isVisible());
+        QVERIFY(!m_window->isMinimized());
         QCOMPARE(lastClosed.count(), 0);
+        m_window->setTrayHostCheck(nullptr);
     }
 
     void trayActivation_data()
@@ -324,7 +359,7 @@ private slots:
     {
         restoreNormal();
         m_window->move(0, 0);
-        QWidget panel(nullptr, Qt::Tool | Qt::FramelessWindowHint);
+        StubPanel panel;
         m_window->setUserPanel(&panel);
 
         auto *icon = title()->findChild<ClickableLabel *>(QStringLiteral("ClickableLabel"));
@@ -333,6 +368,7 @@ private slots:
         QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, icon->mapTo(m_window, icon->rect().center()));
         QTRY_VERIFY(panel.isVisible());
         QCOMPARE(panel.size(), QSize(228, 244));
+        QCOMPARE(panel.m_phone, AppEvent::instance()->phone());
 
         // A right press does not close it; a left press elsewhere does.
         const QPoint elsewhere = child<QWidget>("PhoneWidget")->mapTo(m_window, QPoint(50, 50));
