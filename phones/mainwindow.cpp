@@ -139,7 +139,9 @@ void MainWindow::setupPhonePage()
     combo->setMinimumWidth(combo->fontMetrics().horizontalAdvance(combo->lineEdit()->placeholderText()) + 48);
     combo->setView(new QListView(combo));
     combo->setStyleSheet(batchBoxStyle(false));
+    combo->addItems({tr("批量重启"), tr("批量恢复出厂设置"), tr("批量上传文件")});
     combo->setCurrentIndex(-1);
+    combo->setCursor(Qt::PointingHandCursor);
 
     for (ClickableLabel *label : {m_ui->cancelSelectionBtn, m_ui->allSelectionBtn, m_ui->reverseSelectioBtn,
                                   m_ui->groupControlBtn})

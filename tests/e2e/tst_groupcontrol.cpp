@@ -22,6 +22,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QTimer>
@@ -142,6 +143,9 @@ private:
     // more arrives.
     QVector<int> tapIn(PhoneController *window)
     {
+        // Brought forward first, as a person would, so the click lands in it.
+        window->raise();
+        QTest::qWait(200);
         const qint64 since = QDateTime::currentMSecsSinceEpoch();
         QTest::qWait(20);
         VideoRender *view = window->videoRender();
@@ -335,6 +339,8 @@ private slots:
 
         // Every ending gives the preview back: the title bar for B, the
         // window manager's close for C.
+        b->raise();
+        QTest::qWait(200);
         click(b->findChild<QWidget *>(QStringLiteral("closeButton")));
         QTRY_VERIFY(!b->isVisible());
         QVERIFY(c->close() == false || !c->isVisible());
@@ -387,11 +393,14 @@ private slots:
         const int boots1 = m_cloud->phoneState(sn(1)).value(QStringLiteral("bootCount")).toInt();
         auto *combo = m_main->findChild<QComboBox *>(QStringLiteral("comboBox"));
         QCOMPARE(combo->currentIndex(), -1);
+        QCOMPARE(combo->count(), 3);
+        QCOMPARE(combo->lineEdit()->placeholderText(), QStringLiteral("批量操作"));
 
         const auto choose = [&](int index) {
             // The arrow: the line edit itself only shows the text.
             click(combo, QPoint(combo->width() - 10, combo->height() / 2));
             QTRY_VERIFY(combo->view()->isVisible());
+            TestSupport::grabScreen(QStringLiteral("groupcontrol-batch-list"));
             QTest::qWait(200);
             const QRect item = combo->view()->visualRect(combo->model()->index(index, 0));
             moveTo(QPoint(combo->view()->window()->geometry().center().x(),
@@ -456,12 +465,15 @@ private slots:
         for (int i = 0; i < 3; ++i)
             QVERIFY(cycle());
         PhoneController *window = card(3)->controlWindow();
+        // Past the freed memory's hand-back after the last ending.
+        QTest::qWait(1500);
         const qint64 before = residentKiB();
         for (int i = 0; i < 20; ++i) {
             QVERIFY(cycle());
             if (qEnvironmentVariableIsSet("TARVIX_MEMORY_TRACE"))
                 qInfo("opening %d: %lld KiB", i, residentKiB());
         }
+        QTest::qWait(1500);
         const qint64 after = residentKiB();
         qInfo("resident memory %lld KiB -> %lld KiB over 20 openings", before, after);
         QCOMPARE(card(3)->controlWindow(), window);
