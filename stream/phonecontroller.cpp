@@ -92,6 +92,11 @@ PhoneController::PhoneController(QWidget *parent)
 
     connect(m_titleWidget, &TitleWidget::windowClosed, this, [this] { finish(false); });
     connect(m_titleWidget, &TitleWidget::windowMin, this, &QWidget::showMinimized);
+
+    QTimer::singleShot(1000, this, [this] {
+        if (!m_ended)
+            queryControlStatus();
+    });
 }
 
 void PhoneController::finish(bool phoneLost)
@@ -224,15 +229,19 @@ void PhoneController::setCurrentTime(const QString &text)
 
 void PhoneController::startStream(const QString &sn)
 {
+    // A window opened again asks for its role as a new one does.
+    const bool reopening = m_ended;
     m_ended = false;
     m_endedByPhone = false;
     m_videoRender->resetView();
     m_videoRender->show();
     m_videoRender->openServerSN(sn);
-    QTimer::singleShot(1000, this, [this] {
-        if (!m_ended)
-            queryControlStatus();
-    });
+    if (reopening) {
+        QTimer::singleShot(1000, this, [this] {
+            if (!m_ended)
+                queryControlStatus();
+        });
+    }
 }
 
 void PhoneController::setControlStatus(int status)

@@ -24,9 +24,9 @@ public:
 
     void setCurrentId(const QString &id);
     void setCurrentTime(const QString &text);
-    // Opens the stream on a worker thread, so the window shows at once, and
-    // asks for the control status a second later. Also reopens an ended
-    // window.
+    // Opens the stream on a worker thread, so the window shows at once.
+    // Also reopens an ended window, which then asks for its control status
+    // a second later, as a new window does after construction.
     void startStream(const QString &sn);
     // The one ending path. phoneLost: the phone's streams are gone (a
     // disconnect, reboot or reset), so the card's preview must start anew.
