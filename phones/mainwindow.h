@@ -19,6 +19,7 @@ class PreviewStarter;
 class QMouseEvent;
 class QTreeWidgetItem;
 class SystemTray;
+class WebsocketClientAndReConnect;
 struct PhoneRecord;
 
 namespace Ui {
@@ -37,9 +38,11 @@ class MainWindow final : public DraggableWidget
 public:
     static MainWindow *instance();
 
-    // Sign-in makes a new push client, sign-out releases it.
+    // Sign-in makes a new push client (replacing the one before), sign-out
+    // releases it.
     void createPushClient();
     void releasePushClient();
+    WebsocketClientAndReConnect *pushClient() const;
 
     // 0: the phone page (reloads the list), 1: the purchase page.
     void switchPage(int index);
@@ -140,4 +143,5 @@ private:
     GroupControl m_groupControl;
     QHash<QString, QPointer<PhoneController>> m_controlWindows;
     QPointer<QWidget> m_userPanel;
+    QPointer<WebsocketClientAndReConnect> m_pushClient;
 };
