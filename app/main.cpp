@@ -1,12 +1,14 @@
 #include "account/login.h"
 #include "account/sessionexpiry.h"
 #include "account/update.h"
+#include "account/userinfo.h"
 #include "app/appevent.h"
 #include "app/crashhandler.h"
 #include "app/logger.h"
 #include "app/singleinstance.h"
 #include "api/utils.h"
 #include "phones/mainwindow.h"
+#include "phones/purchase/webpurchasepage.h"
 #include "resources/tarvixresources.h"
 #include "widgets/toast.h"
 
@@ -73,6 +75,8 @@ void applyTestServiceBases()
 int main(int argc, char *argv[])
 {
     installCrashHandler();
+    // The purchase page's web engine shares its GL contexts with the widgets.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationVersion(QStringLiteral("1.1.0"));
     initTarvixResources();
@@ -97,6 +101,8 @@ int main(int argc, char *argv[])
     LOG_INFO() << "welcome to cloud phone";
 
     followSessionExpiry(&app);
+    installUserPanel();
+    installPurchasePage();
 
     if (Utils::instance()->autoLogin()) {
         LOG_INFO() << "user auto login";

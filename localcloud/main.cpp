@@ -9,6 +9,7 @@
 #include "localcloud/objectstore/objectstore.h"
 #include "localcloud/phonefarm/phonefarm.h"
 #include "localcloud/pages/pagesservice.h"
+#include "localcloud/pages/purchaseservice.h"
 #include "localcloud/push/pushservice.h"
 
 #include <QCommandLineParser>
@@ -211,6 +212,8 @@ int main(int argc, char *argv[])
     apiServer.set_payload_max_length(MaxBody);
     ApiService api(state, log, farm, controlIp);
     PagesService::install(apiServer); // before the API's catch-all routes
+    PurchaseService purchase(state, log, farm);
+    purchase.install(apiServer);
     api.install(apiServer);
     // The object store listens where the API does: *.localhost names reach
     // it on loopback, and --host opens it like the API.

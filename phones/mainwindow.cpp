@@ -8,10 +8,13 @@
 #include "phones/phonedetail.h"
 #include "phones/model/rentaltime.h"
 #include "phones/model/phonechecks.h"
+#include "phones/model/purchaseaddress.h"
 #include "phones/previewstarter.h"
+#include "phones/purchasepage.h"
 #include "stream/phonecontroller.h"
 #include "widgets/infodialog.h"
 #include "phones/systemtray.h"
+#include "phones/userpanel.h"
 #include "widgets/toast.h"
 #include "widgets/clickablelabel.h"
 #include "widgets/flowlayout.h"
@@ -30,9 +33,12 @@
 #include <QListView>
 #include <QMouseEvent>
 #include <QMutex>
+#include <QNetworkProxyFactory>
 #include <QStyle>
+#include <QTime>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QUrl>
 
 #include <utility>
 
@@ -50,6 +56,18 @@ QString batchBoxStyle(bool anyChecked)
                           "QComboBox QAbstractItemView::item:hover {background: #E5ECF1}"
                           "QComboBox QAbstractItemView::item:selected {background: #E5ECF1}")
         .arg(anyChecked ? QStringLiteral("#0598FE") : QStringLiteral("#333333"));
+}
+
+MainWindow::UserPanelFactory &userPanelFactory()
+{
+    static MainWindow::UserPanelFactory factory;
+    return factory;
+}
+
+MainWindow::PurchasePageFactory &purchasePageFactory()
+{
+    static MainWindow::PurchasePageFactory factory;
+    return factory;
 }
 
 } // namespace
@@ -318,6 +336,7 @@ void MainWindow::buildCards(const QVector<PhoneRecord> &records)
         auto *card = new PhoneDetail(nullptr);
         card->setRemainingText(RentalTime::remainingText(record, now));
         card->setOpStatus(record.opStatus);
+        card->setEndsSoon(RentalTime::endsSoon(record, now));
         card->setTitle(record.serverTitle);
         card->setServerSn(record.serverSn);
         card->setChecked(Qt::Unchecked);
@@ -664,7 +683,64 @@ void MainWindow::runServerOrder(bool reset)
 
 void MainWindow::openPurchasePage()
 {
-    // No purchase page is installed: page 1 stays empty.
+    QNetworkProxyFactory::setUseSystemConfiguration(false);
+    const AppEvent *event = AppEvent::instance();
+    const Utils *utils = Utils::instance();
+    const int seconds = QTime::currentTime().second();
+    const QString serverSn = std::exchange(m_renewServerSn, QString());
+    const QString address = PurchaseAddress::build(utils->payUrl(), utils->appKey(), utils->channelCode(),
+                                                   event->phone(), event->token(), seconds, serverSn);
+    // The token is a secret: the line shows it shortened.
+    qDebug().noquote() << QStringLiteral("paymenturl ---- ") + PurchaseAddress::forLog(address);
+    const QUrl url = QUrl::fromUserInput(address);
+
+    if (!m_purchasePage && purchasePageFactory())
+        setPurchasePage(purchasePageFactory()(this));
+    // Without a purchase page page 1 stays empty.
+    if (m_purchasePage)
+        m_purchasePage->open(m_ui->page_2, url);
+}
+
+void MainWindow::returnFromPurchase()
+{
+    switchPage(0);
+    // Still on the purchase item, the bar reports item 0 as clicked, which
+    // switches (and reloads) once more.
+    m_ui->slideNav->moveToFirst();
+}
+
+PurchasePage *MainWindow::purchasePage() const
+{
+    return m_purchasePage;
+}
+
+void MainWindow::setPurchasePage(PurchasePage *page)
+{
+    if (m_purchasePage)
+        disconnect(m_purchasePage, nullptr, this, nullptr);
+    m_purchasePage = page;
+    if (page)
+        connect(page, &PurchasePage::finished, this, &MainWindow::returnFromPurchase);
+}
+
+void MainWindow::renewPhone(const QString &serverSn)
+{
+    m_renewServerSn = serverSn;
+    // Choosing the purchase item reports it as clicked, which opens the page.
+    if (m_ui->slideNav->currentIndex() == 1)
+        switchPage(1);
+    else
+        m_ui->slideNav->moveTo(1);
+}
+
+void MainWindow::setUserPanelFactory(UserPanelFactory factory)
+{
+    userPanelFactory() = std::move(factory);
+}
+
+void MainWindow::setPurchasePageFactory(PurchasePageFactory factory)
+{
+    purchasePageFactory() = std::move(factory);
 }
 
 void MainWindow::showNoPhone()
@@ -683,18 +759,26 @@ void MainWindow::setCardAreaClass(const QString &cssClass, const QString &styleS
     cards->update();
 }
 
-void MainWindow::setUserPanel(QWidget *panel)
+UserPanel *MainWindow::userPanel() const
+{
+    return m_userPanel;
+}
+
+void MainWindow::setUserPanel(UserPanel *panel)
 {
     m_userPanel = panel;
 }
 
 void MainWindow::showUserPanel()
 {
-    // Without a panel set by the client's wiring, the user icon opens
-    // nothing.
+    if (!m_userPanel && userPanelFactory())
+        m_userPanel = userPanelFactory()();
     if (!m_userPanel)
         return;
     m_userPanel->setGeometry(QRect(QCursor::pos(), UserPanelSize));
+    const AppEvent *event = AppEvent::instance();
+    m_userPanel->setUserName(event->userName());
+    m_userPanel->setPhoneNumber(event->phone());
     m_userPanel->show();
     m_userPanel->raise();
 }

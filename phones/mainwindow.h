@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QVector>
 
+#include <functional>
 #include <memory>
 
 class FlowLayout;
@@ -16,9 +17,11 @@ class PhoneController;
 class PhoneDetail;
 class PhoneChecks;
 class PreviewStarter;
+class PurchasePage;
 class QMouseEvent;
 class QTreeWidgetItem;
 class SystemTray;
+class UserPanel;
 class WebsocketClientAndReConnect;
 struct PhoneRecord;
 
@@ -87,8 +90,21 @@ public:
 
     // The user panel shown under the cursor from the title bar's user icon
     // and hidden by the next left press anywhere on the desktop.
-    QWidget *userPanel() const { return m_userPanel; }
-    void setUserPanel(QWidget *panel);
+    UserPanel *userPanel() const;
+    void setUserPanel(UserPanel *panel);
+
+    // The purchase page on page 1; reopened afresh at every switch to it.
+    PurchasePage *purchasePage() const;
+    void setPurchasePage(PurchasePage *page);
+    // Opens the purchase page with the phone preselected for renewal.
+    void renewPhone(const QString &serverSn);
+
+    // Both windows live in libraries above this one: main() hands in how to
+    // make them, and the window makes them on first use.
+    using UserPanelFactory = std::function<UserPanel *()>;
+    using PurchasePageFactory = std::function<PurchasePage *(QObject *parent)>;
+    static void setUserPanelFactory(UserPanelFactory factory);
+    static void setPurchasePageFactory(PurchasePageFactory factory);
 
 public slots:
     // Shows the window again: from the tray, or after a sign-in.
@@ -126,6 +142,7 @@ private:
     void selectAllOrInvert(bool invert);
     QTreeWidgetItem *groupItem() const;
     void openPurchasePage();
+    void returnFromPurchase();
     void showUserPanel();
     void onGlobalMouseEvent(QMouseEvent *event);
 
@@ -142,6 +159,9 @@ private:
     bool m_treeUpdating = false;
     GroupControl m_groupControl;
     QHash<QString, QPointer<PhoneController>> m_controlWindows;
-    QPointer<QWidget> m_userPanel;
+    QPointer<UserPanel> m_userPanel;
+    QPointer<PurchasePage> m_purchasePage;
+    // The phone the next opening of the purchase page preselects.
+    QString m_renewServerSn;
     QPointer<WebsocketClientAndReConnect> m_pushClient;
 };

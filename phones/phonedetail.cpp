@@ -109,6 +109,7 @@ void PhoneDetail::setupUi()
     m_phoneState->setAlignment(Qt::AlignCenter);
     m_phoneState->setText(tr("---"));
     m_gridLayout->addWidget(m_phoneState, 2, 0);
+    m_phoneState->installEventFilter(this);
     m_verticalLayout_2->addWidget(m_frame);
 
     m_label = new QLabel(this);
@@ -134,11 +135,32 @@ void PhoneDetail::setRemainingText(const QString &text)
 
 void PhoneDetail::setOpStatus(int status)
 {
-    // Every state reads the same: the remaining time, in black.
+    // Every state reads the same: the remaining time, in black (orange
+    // while the rental ends within a day).
     m_opStatus = status;
     m_phoneState->setText(m_remainingText);
-    m_phoneState->setStyleSheet(
-        QStringLiteral("#phoneState {color:#000000;background: #FFFFFF;border-radius: 6px 6px 6px 6px}"));
+    setEndsSoon(m_endsSoon);
+}
+
+void PhoneDetail::setEndsSoon(bool endsSoon)
+{
+    m_endsSoon = endsSoon;
+    m_phoneState->setStyleSheet(QStringLiteral("#phoneState {color:%1;background: #FFFFFF;border-radius: 6px 6px 6px 6px}")
+                                    .arg(endsSoon ? QStringLiteral("#FF7A00") : QStringLiteral("#000000")));
+    m_phoneState->setCursor(endsSoon ? Qt::PointingHandCursor : Qt::ArrowCursor);
+    m_phoneState->setToolTip(endsSoon ? tr("即将到期，点击续费") : QString());
+}
+
+bool PhoneDetail::eventFilter(QObject *watched, QEvent *event)
+{
+    // Otherwise a press on the remaining time checks the card, as anywhere else.
+    if (watched == m_phoneState && m_endsSoon && event->type() == QEvent::MouseButtonPress
+        && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+        if (m_owner)
+            m_owner->renewPhone(m_serverSn);
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void PhoneDetail::setTitle(const QString &title)

@@ -45,6 +45,10 @@ public:
     QString remainingText() const { return m_remainingText; }
     void setOpStatus(int status);
     int opStatus() const { return m_opStatus; }
+    // A rental ending within a day: the remaining time shows in orange and
+    // a click on it opens the purchase page to renew this phone.
+    void setEndsSoon(bool endsSoon);
+    bool endsSoon() const { return m_endsSoon; }
     void setTitle(const QString &title);
     QString title() const { return m_title; }
     void setServerSn(const QString &serverSn);
@@ -97,6 +101,7 @@ signals:
     void syncOperateDataToPC(QString otype, int oper, int *datax, int *datay, float *dataf, QString copycontent);
 
 protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void enterEvent(QEvent *event) override;
     void leaveEvent(QEvent *event) override;
@@ -130,6 +135,7 @@ private:
 
     QString m_title;
     QString m_remainingText;
+    bool m_endsSoon = false;
     QString m_serverSn;
     int m_opStatus = 0;
     int m_sid = 0;

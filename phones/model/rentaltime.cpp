@@ -30,4 +30,10 @@ QString remainingText(const PhoneRecord &record, const QDateTime &now)
     return Utils::remainingTimeText(qint32(seconds));
 }
 
+bool endsSoon(const PhoneRecord &record, const QDateTime &now)
+{
+    const qint64 seconds = secondsUntil(record.startTime, record.endTime, now);
+    return seconds > 0 && seconds <= 24 * 3600;
+}
+
 } // namespace RentalTime

@@ -16,4 +16,7 @@ qint64 secondsUntil(const QString &start, const QString &end, const QDateTime &n
 // The remaining-time text of a phone (row and card).
 QString remainingText(const PhoneRecord &record, const QDateTime &now = QDateTime::currentDateTime());
 
+// A rental that is still running but ends within 24 hours.
+bool endsSoon(const PhoneRecord &record, const QDateTime &now = QDateTime::currentDateTime());
+
 } // namespace RentalTime

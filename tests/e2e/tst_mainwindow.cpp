@@ -1,6 +1,7 @@
 #include "app/appevent.h"
 #include "api/utils.h"
 #include "phones/mainwindow.h"
+#include "phones/userpanel.h"
 #include "phones/mouselistener.h"
 #include "phones/systemtray.h"
 #include "resources/tarvixresources.h"
@@ -20,6 +21,16 @@
 #include <QtTest>
 
 Q_DECLARE_METATYPE(Qt::MouseButton)
+
+// Stands in for the account library's panel: records what it is given.
+class StubPanel final : public UserPanel
+{
+public:
+    void setUserName(const QString &name) override { m_name = name; }
+    void setPhoneNumber(const QString &phone) override { m_phone = phone; }
+    QString m_name;
+    QString m_phone;
+};
 
 namespace {
 
@@ -200,7 +211,7 @@ private slots:
     void clickElsewhereHidesTheUserPanel()
     {
         restoreNormal();
-        QWidget panel(nullptr, Qt::Tool | Qt::FramelessWindowHint);
+        StubPanel panel;
         panel.setStyleSheet(QStringLiteral("background: #EEF5FF;"));
         m_window->setUserPanel(&panel);
 
@@ -209,6 +220,7 @@ private slots:
         clickAt(centreOf(icon));
         QTRY_VERIFY(panel.isVisible());
         QCOMPARE(panel.size(), QSize(228, 244));
+        QCOMPARE(panel.m_phone, AppEvent::instance()->phone());
         QVERIFY((panel.pos() - centreOf(icon)).manhattanLength() <= 2);
 
         // Other buttons leave it open.

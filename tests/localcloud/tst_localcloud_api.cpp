@@ -2,6 +2,7 @@
 
 #include "tests/support/localcloud.h"
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QTest>
@@ -58,6 +59,9 @@ private slots:
     void versionAnnouncement();
     void restartKeepsUsersAndTokens();
     void agreementPages();
+    void purchasePage_data();
+    void purchasePage();
+    void rentAndRenew();
 
 private:
     QString phoneOf(const QString &token, int index);
@@ -417,6 +421,95 @@ void TestLocalCloudApi::agreementPages()
         QCOMPARE(reply.status, 200L);
         QVERIFY2(QString::fromUtf8(reply.body).contains(QStringLiteral("<h1>")), path);
     }
+}
+
+void TestLocalCloudApi::purchasePage_data()
+{
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<long>("status");
+    QTest::addColumn<QString>("shows");
+    QTest::addColumn<bool>("offers"); // plans and order buttons
+    const QString client = QStringLiteral("appkey=7a3f19c2e4b8d6051f9e2c7d4a6b8e01&channel_code=qelvane_pc_official");
+    QTest::newRow("signed in") << client + QStringLiteral("&phone=13800138000&token=%1&radom=7") << 200L
+                               << QStringLiteral("测试机") << true;
+    QTest::newRow("preselected") << client + QStringLiteral("&phone=13800138000&token=%1&radom=7&server_sn=VS20240005")
+                                 << 200L << QStringLiteral("\"preselect\":\"VS20240005\"") << true;
+    QTest::newRow("foreign phone not preselected")
+        << client + QStringLiteral("&phone=13800138000&token=%1&radom=7&server_sn=%2") << 200L
+        << QStringLiteral("\"preselect\":\"\"") << true;
+    QTest::newRow("unknown token") << client + QStringLiteral("&phone=13800138000&token=nope&radom=7") << 401L
+                                   << QStringLiteral("登录已失效") << false;
+    QTest::newRow("no session") << client + QStringLiteral("&phone=&token=&radom=7") << 401L
+                                << QStringLiteral("登录已失效") << false;
+    QTest::newRow("token of another number") << client + QStringLiteral("&phone=13900139000&token=%1&radom=7") << 401L
+                                             << QStringLiteral("登录已失效") << false;
+    QTest::newRow("wrong appkey") << QStringLiteral("appkey=x&channel_code=qelvane_pc_official&phone=13800138000&token=%1")
+                                  << 403L << QStringLiteral("无法识别的客户端") << false;
+}
+
+void TestLocalCloudApi::purchasePage()
+{
+    QFETCH(QString, query);
+    QFETCH(long, status);
+    QFETCH(QString, shows);
+    QFETCH(bool, offers);
+    QString filled = query.arg(m_token);
+    if (filled.contains(QLatin1String("%2")))
+        filled = query.arg(m_token, m_otherSerial);
+    const auto reply = LocalCloud::request("GET", m_cloud->apiBase() + QStringLiteral("/pay?") + filled, {}, {});
+    QCOMPARE(reply.status, status);
+    const QString html = QString::fromUtf8(reply.body);
+    QVERIFY2(html.contains(shows), qPrintable(html.left(400)));
+    QCOMPARE(html.contains(QStringLiteral("立即租用")), offers);
+    QCOMPARE(html.contains(QStringLiteral("id=\"plan-7\"")), offers);
+}
+
+void TestLocalCloudApi::rentAndRenew()
+{
+    const qint64 day = 24 * 3600;
+    auto endOf = [](const QJsonObject &record) {
+        return QDateTime::fromString(record.value(QStringLiteral("end_time")).toString(), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    };
+    auto data = [](const LocalCloud::Reply &reply) { return reply.json().value(QStringLiteral("data")).toObject(); };
+
+    // Without a valid token nothing happens.
+    QCOMPARE(codeOf(m_cloud->apiPost(QStringLiteral("/pay/api/rent"), "days=7")), 100);
+    QCOMPARE(codeOf(m_cloud->apiPost(QStringLiteral("/pay/api/renew"), "days=1&server_sn=" + m_otherSerial.toUtf8(),
+                                     QStringLiteral("nope"))),
+             100);
+    QCOMPARE(codeOf(m_cloud->apiPost(QStringLiteral("/pay/api/rent"), "days=2", m_otherToken)), 400);
+
+    // A rental: a new phone of the user, running for the plan's days.
+    const int before = m_cloud->phones().size();
+    const LocalCloud::Reply rent = m_cloud->apiPost(QStringLiteral("/pay/api/rent"), "days=7", m_otherToken);
+    QCOMPARE(codeOf(rent), 200);
+    const QJsonObject rented = data(rent);
+    QCOMPARE(m_cloud->phones().size(), before + 1);
+    const QDateTime start = QDateTime::fromString(rented.value(QStringLiteral("start_time")).toString(),
+                                                  QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    QCOMPARE(start.secsTo(endOf(rented)), 7 * day);
+    QCOMPARE(m_cloud->events(QStringLiteral("pay_rent")).last().toObject().value(QStringLiteral("user")).toString(),
+             QStringLiteral("13900139000"));
+    QCOMPARE(m_cloud->phoneState(rented.value(QStringLiteral("server_sn")).toString()).value(QStringLiteral("record")).toObject()
+                 .value(QStringLiteral("server_sn")).toString(),
+             rented.value(QStringLiteral("server_sn")).toString());
+
+    // A renewal of a running phone adds to its end; of an ended one, counts from now.
+    const QString running = rented.value(QStringLiteral("server_sn")).toString();
+    const LocalCloud::Reply renewed = m_cloud->apiPost(QStringLiteral("/pay/api/renew"), "days=30&server_sn=" + running.toUtf8(), m_otherToken);
+    QCOMPARE(codeOf(renewed), 200);
+    QCOMPARE(endOf(rented).secsTo(endOf(data(renewed))), 30 * day);
+    QVERIFY(m_cloud->setEndTime(m_otherSerial, QDateTime::currentDateTime().addDays(-3)));
+    const LocalCloud::Reply revived = m_cloud->apiPost(QStringLiteral("/pay/api/renew"), "days=1&server_sn=" + m_otherSerial.toUtf8(), m_otherToken);
+    QCOMPARE(codeOf(revived), 200);
+    QVERIFY(qAbs(QDateTime::currentDateTime().secsTo(endOf(data(revived))) - day) < 60);
+    QCOMPARE(data(revived).value(QStringLiteral("op_status")).toInt(), 1);
+
+    // Someone else's phone is refused and left as it was.
+    const LocalCloud::Reply foreign = m_cloud->apiPost(QStringLiteral("/pay/api/renew"), "days=1&server_sn=" + m_otherSerial.toUtf8(), m_token);
+    QCOMPARE(codeOf(foreign), 403);
+    QCOMPARE(m_cloud->phoneState(m_otherSerial).value(QStringLiteral("record")).toObject().value(QStringLiteral("end_time")),
+             data(revived).value(QStringLiteral("end_time")));
 }
 
 QTEST_GUILESS_MAIN(TestLocalCloudApi)

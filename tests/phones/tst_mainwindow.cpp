@@ -1,6 +1,7 @@
 #include "app/appevent.h"
 #include "api/utils.h"
 #include "phones/mainwindow.h"
+#include "phones/userpanel.h"
 #include "phones/systemtray.h"
 #include "resources/tarvixresources.h"
 #include "tests/support/tempsettings.h"
@@ -19,6 +20,16 @@
 #include <QStackedWidget>
 #include <QTreeWidget>
 #include <QtTest>
+
+// Stands in for the account library's panel: records what it is given.
+class StubPanel final : public UserPanel
+{
+public:
+    void setUserName(const QString &name) override { m_name = name; }
+    void setPhoneNumber(const QString &phone) override { m_phone = phone; }
+    QString m_name;
+    QString m_phone;
+};
 
 namespace {
 
@@ -324,7 +335,7 @@ private slots:
     {
         restoreNormal();
         m_window->move(0, 0);
-        QWidget panel(nullptr, Qt::Tool | Qt::FramelessWindowHint);
+        StubPanel panel;
         m_window->setUserPanel(&panel);
 
         auto *icon = title()->findChild<ClickableLabel *>(QStringLiteral("ClickableLabel"));
@@ -333,6 +344,7 @@ private slots:
         QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, icon->mapTo(m_window, icon->rect().center()));
         QTRY_VERIFY(panel.isVisible());
         QCOMPARE(panel.size(), QSize(228, 244));
+        QCOMPARE(panel.m_phone, AppEvent::instance()->phone());
 
         // A right press does not close it; a left press elsewhere does.
         const QPoint elsewhere = child<QWidget>("PhoneWidget")->mapTo(m_window, QPoint(50, 50));

@@ -61,6 +61,32 @@ private slots:
         qInstallMessageHandler(previous);
         QCOMPARE(got, text);
     }
+
+    // Only a rental still running and ending within a day is flagged.
+    void endsSoon_data()
+    {
+        QTest::addColumn<QString>("end");
+        QTest::addColumn<bool>("soon");
+        QTest::newRow("40 minutes") << "2024-05-01 12:40:00" << true;
+        QTest::newRow("exactly a day") << "2024-05-02 12:00:00" << true;
+        QTest::newRow("a day and a second") << "2024-05-02 12:00:01" << false;
+        QTest::newRow("ended") << "2024-05-01 11:59:59" << false;
+        QTest::newRow("unreadable") << "tomorrow" << false;
+    }
+
+    void endsSoon()
+    {
+        QFETCH(QString, end);
+        QFETCH(bool, soon);
+        QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+        PhoneRecord record;
+        record.startTime = QStringLiteral("2024-01-01 00:00:00");
+        record.endTime = end;
+        const QDateTime now = QDateTime::fromString(QStringLiteral("2024-05-01 12:00:00"), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        const bool got = RentalTime::endsSoon(record, now);
+        qInstallMessageHandler(previous);
+        QCOMPARE(got, soon);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestRentalTime)
