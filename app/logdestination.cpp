@@ -31,14 +31,20 @@ FileDestination::FileDestination(const QString &filePath, std::shared_ptr<Rotati
 void FileDestination::write(const QString &message, int level)
 {
     Q_UNUSED(level)
+    // A file that could not be opened was reported once; its lines are
+    // lost, the logger's other destinations still get them.
+    if (!m_file.isOpen())
+        return;
     m_rotation->addMessageSize(message);
     if (m_rotation->needsRotation()) {
         m_stream.flush();
         m_stream.setDevice(nullptr);
         m_file.close();
         m_rotation->rotate();
-        if (!m_file.open(QIODevice::WriteOnly | QIODevice::Text | m_rotation->openModeFlag()))
+        if (!m_file.open(QIODevice::WriteOnly | QIODevice::Text | m_rotation->openModeFlag())) {
             reportError(QStringLiteral("Log: could not reopen log file ") + m_file.fileName());
+            return;
+        }
         m_rotation->setFile(m_file);
         m_stream.setDevice(&m_file);
         m_stream.setCodec("UTF-8");

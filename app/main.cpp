@@ -1,3 +1,4 @@
+#include "account/frontwindow.h"
 #include "account/login.h"
 #include "account/sessionexpiry.h"
 #include "account/update.h"
@@ -84,8 +85,11 @@ int main(int argc, char *argv[])
     SingleInstanceGuard guard;
     if (!guard.tryBecomeOnlyInstance()) {
         showAlreadyRunning();
+        // Once the message is read, the running client comes to the front.
+        guard.askRunningInstanceToShow();
         return 0;
     }
+    QObject::connect(&guard, &SingleInstanceGuard::showRequested, &app, &bringCurrentWindowToFront);
 
 #ifdef TARVIX_TEST_HOST
     applyTestServiceBases();

@@ -1,5 +1,8 @@
 #include "app/singleinstance.h"
 
+#include <QDebug>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QSystemSemaphore>
 
 namespace {
@@ -18,12 +21,26 @@ void removeSegmentNobodyHolds(const QString &key)
 #endif
 }
 
+// What a refused start says, and what the instance answers once it acted.
+constexpr char ShowRequest[] = "show\n";
+constexpr char ShowDone[] = "shown\n";
+// Anything longer than a request is not one.
+constexpr qint64 MaxRequest = 64;
+
 } // namespace
 
-SingleInstanceGuard::SingleInstanceGuard(const QString &semaphoreKey, const QString &memoryKey)
-    : m_semaphoreKey(semaphoreKey)
+SingleInstanceGuard::SingleInstanceGuard(const QString &semaphoreKey, const QString &memoryKey, QObject *parent)
+    : QObject(parent)
+    , m_semaphoreKey(semaphoreKey)
     , m_memory(memoryKey)
 {
+}
+
+SingleInstanceGuard::~SingleInstanceGuard() = default;
+
+QString SingleInstanceGuard::serverName() const
+{
+    return m_memory.key() + QStringLiteral(".show");
 }
 
 bool SingleInstanceGuard::attachOrCreate()
@@ -59,6 +76,62 @@ bool SingleInstanceGuard::tryBecomeOnlyInstance()
     }
 #endif
 
+    // Listening inside the lock: a start refused a moment later finds the
+    // socket, never the stale file of a crashed instance.
+    if (only)
+        listen();
     semaphore.release();
     return only;
+}
+
+void SingleInstanceGuard::listen()
+{
+    m_server = new QLocalServer(this);
+    // Only this user's own starts may ask.
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    // This process is the only instance now: a socket file left by a
+    // crashed one belongs to nobody.
+    QLocalServer::removeServer(serverName());
+    if (!m_server->listen(serverName())) {
+        // The guard still works; a refused start just cannot bring us back.
+        qWarning().noquote() << "single instance: cannot listen on" << serverName() << m_server->errorString();
+        return;
+    }
+    connect(m_server, &QLocalServer::newConnection, this, &SingleInstanceGuard::onNewConnection);
+}
+
+void SingleInstanceGuard::onNewConnection()
+{
+    while (QLocalSocket *socket = m_server->nextPendingConnection()) {
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+            if (!socket->canReadLine()) {
+                if (socket->bytesAvailable() > MaxRequest)
+                    socket->abort();
+                return;
+            }
+            const QByteArray line = socket->readLine(MaxRequest);
+            if (line == ShowRequest) {
+                emit showRequested();
+                socket->write(ShowDone);
+            }
+            socket->disconnectFromServer();
+        });
+    }
+}
+
+bool SingleInstanceGuard::askRunningInstanceToShow(int timeoutMs)
+{
+    QLocalSocket socket;
+    socket.connectToServer(serverName());
+    if (!socket.waitForConnected(timeoutMs))
+        return false;
+    socket.write(ShowRequest);
+    if (!socket.waitForBytesWritten(timeoutMs))
+        return false;
+    while (!socket.canReadLine()) {
+        if (!socket.waitForReadyRead(timeoutMs))
+            return false;
+    }
+    return socket.readLine(MaxRequest) == ShowDone;
 }

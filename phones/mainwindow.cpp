@@ -111,7 +111,7 @@ MainWindow::MainWindow()
     QTimer::singleShot(10, nav, [nav] { nav->moveToFirst(); });
     connect(nav, &SlideNavigation::itemClicked, this, [this](int index) { switchPage(index); });
 
-    connect(title, &TitleWidget::windowClosed, this, &MainWindow::hide);
+    connect(title, &TitleWidget::windowClosed, this, &MainWindow::putAway);
     connect(title, &TitleWidget::windowMin, this, &MainWindow::showMinimized);
     setMaximizeParts(title, m_ui->verticalLayout_2, NormalSize);
     // Later than the 100 ms hide that the same left press on the user icon
@@ -811,13 +811,26 @@ void MainWindow::bringBack()
     activateWindow();
 }
 
+void MainWindow::setTrayHostCheck(std::function<bool()> check)
+{
+    m_trayHostCheck = std::move(check);
+}
+
+void MainWindow::putAway()
+{
+    const bool trayHost = m_trayHostCheck ? m_trayHostCheck() : QSystemTrayIcon::isSystemTrayAvailable();
+    if (trayHost)
+        hide();
+    else
+        showMinimized();
+}
+
 void MainWindow::reject()
 {
-    hide();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     event->ignore();
-    hide();
+    putAway();
 }

@@ -33,7 +33,8 @@ class MainWindow;
 // the common title bar, switched by the navigation bar on the left, with a
 // tray icon that keeps the client reachable while the window is hidden.
 // One per process, created on first use and never destroyed. Closing it
-// only hides it; the tray's "退出" ends the process.
+// only hides it (minimises it without a tray host); the tray's "退出" ends
+// the process.
 class MainWindow final : public DraggableWidget
 {
     Q_OBJECT
@@ -86,6 +87,9 @@ public:
     QList<PhoneController *> controlWindows() const;
 
     SystemTray *systemTray() const { return m_tray; }
+    // Whether a tray host shows the tray icon; asked at every close, since
+    // a desktop's tray host can come and go. Tests replace the question.
+    void setTrayHostCheck(std::function<bool()> check);
     FlowLayout *cardLayout() const { return m_cardLayout; }
 
     // The user panel shown under the cursor from the title bar's user icon
@@ -109,10 +113,13 @@ public:
 public slots:
     // Shows the window again: from the tray, or after a sign-in.
     void bringBack();
+    // The close button and the window manager's close: into the tray, or
+    // minimised when no tray host would show the icon to come back by.
+    // Never ends the client.
+    void putAway();
 
 protected:
-    // Escape and the window manager's close hide the window as the close
-    // button does; neither may end the client.
+    // Escape does nothing: the home window stays where it is.
     void reject() override;
     void closeEvent(QCloseEvent *event) override;
 
@@ -148,6 +155,7 @@ private:
 
     std::unique_ptr<Ui::MainWindow> m_ui;
     SystemTray *m_tray = nullptr;
+    std::function<bool()> m_trayHostCheck;
     FlowLayout *m_cardLayout = nullptr;
     PhoneChecks *m_phoneChecks = nullptr;
     PreviewStarter *m_previewStarter = nullptr;

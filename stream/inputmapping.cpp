@@ -1,5 +1,7 @@
 #include "stream/inputmapping.h"
 
+#include "platform/swplay/keyboard.h"
+
 #include <QtGlobal>
 
 namespace InputMapping {
@@ -36,6 +38,70 @@ int keyValue(int toolkitKey)
     default:
         return toolkitKey;
     }
+}
+
+namespace {
+
+bool isPrintable(const QString &text)
+{
+    if (text.isEmpty())
+        return false;
+    for (const QChar c : text) {
+        if (c.category() == QChar::Other_Control || c.unicode() == 0x7f)
+            return false;
+    }
+    return true;
+}
+
+// Characters a phone key types without Shift.
+bool typedByPlainKey(QChar c)
+{
+    const ushort u = c.unicode();
+    if ((u >= 'a' && u <= 'z') || (u >= '0' && u <= '9'))
+        return true;
+    return u < 0x80 && QByteArrayLiteral(" ,.-=[]\\;'/`@+*#").contains(char(u));
+}
+
+} // namespace
+
+KeyInput keyInput(int toolkitKey, const QString &text, Qt::KeyboardModifiers modifiers)
+{
+    KeyInput input;
+    if (modifiers & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) {
+        // A shortcut, not typing; only keys without characters still count.
+        if (toolkitKey < Qt::Key_Escape)
+            return input;
+    } else if (isPrintable(text)) {
+        if (text.size() == 1 && typedByPlainKey(text.at(0))) {
+            input.kind = KeyInput::Key;
+            input.keyValue = text.at(0).unicode();
+        } else {
+            input.kind = KeyInput::Text;
+            input.text = text;
+        }
+        return input;
+    }
+    // Printable keys reach this point only without their character (a
+    // shortcut, or a key the layout gives nothing for): they type nothing.
+    if (toolkitKey < Qt::Key_Escape)
+        return input;
+    const int value = keyValue(toolkitKey);
+    if (Keyboard::GetInstance()->getKeyCode(value) == 0)
+        return input;
+    input.kind = KeyInput::Key;
+    input.keyValue = value;
+    return input;
+}
+
+QString committedText(const QString &commit)
+{
+    QString out;
+    out.reserve(commit.size());
+    for (const QChar c : commit) {
+        if (c.category() != QChar::Other_Control && c.unicode() != 0x7f)
+            out.append(c);
+    }
+    return out;
 }
 
 int navigationKeyCode(int which)

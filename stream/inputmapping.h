@@ -4,6 +4,8 @@
 #include <QPointF>
 #include <QRect>
 #include <QSize>
+#include <QString>
+#include <Qt>
 
 // The rules that turn local input into phone input, kept free of widgets so
 // they can be checked without a window or a stream.
@@ -21,6 +23,27 @@ QPoint toPhone(const QPointF &viewPos, const QSize &viewSize, const QSize &sourc
 // The key value the view gets for a toolkit key: Backspace 8, Return 13,
 // everything else (keypad Enter included) unchanged.
 int keyValue(int toolkitKey);
+
+// What one key press on a control window gives the phone.
+struct KeyInput
+{
+    enum Kind { Nothing, Key, Text };
+    Kind kind = Nothing;
+    int keyValue = 0; // Key: the key value for the view's sendKey
+    QString text;     // Text: the characters as typed
+};
+
+// Characters go as typed, whatever layout, Shift or Caps Lock made them:
+// those a phone key types unshifted (a-z, 0-9, space and the plain
+// symbols) as that key, every other printable character (capitals, shifted
+// symbols, any script) as text. Keys without text (Return, Backspace,
+// arrows...) go as their phone key; keys the phone has no code for, and
+// shortcuts held with Ctrl, Alt or Meta, give nothing.
+KeyInput keyInput(int toolkitKey, const QString &text, Qt::KeyboardModifiers modifiers);
+
+// Text an input method committed, as the phone gets it: control characters
+// are dropped (a commit is characters, never keys); empty means nothing to send.
+QString committedText(const QString &commit);
 
 // Linux input key codes of the navigation bar: 1 home, 2 back, 3 menu;
 // 0 for anything else.

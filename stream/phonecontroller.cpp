@@ -14,6 +14,7 @@
 #include <QDebug>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPixmap>
@@ -51,6 +52,7 @@ PhoneController::PhoneController(QWidget *parent)
     for (QWidget *child : children)
         child->setFocusPolicy(Qt::NoFocus);
     setFocusPolicy(Qt::StrongFocus);
+    setAttribute(Qt::WA_InputMethodEnabled);
 
     m_titleWidget->setSettingButtonHidden(true);
     m_titleWidget->setMaxButtonHidden(true);
@@ -301,11 +303,63 @@ void PhoneController::keyPressEvent(QKeyEvent *event)
 {
     // Every key belongs to the phone, Escape included (it is the phone's
     // Back), so the dialog base never sees it.
-    const int key = InputMapping::keyValue(event->key());
-    if (key == 8)
-        qDebug() << "key delete";
-    else if (key == 13)
-        qDebug() << "key enter";
-    m_videoRender->sendKey(key);
+    const InputMapping::KeyInput input = InputMapping::keyInput(event->key(), event->text(), event->modifiers());
+    switch (input.kind) {
+    case InputMapping::KeyInput::Key:
+        if (input.keyValue == 8)
+            qDebug() << "key delete";
+        else if (input.keyValue == 13)
+            qDebug() << "key enter";
+        m_videoRender->sendKey(input.keyValue);
+        break;
+    case InputMapping::KeyInput::Text:
+        typeText(input.text);
+        break;
+    case InputMapping::KeyInput::Nothing:
+        break;
+    }
     event->accept();
+}
+
+void PhoneController::typeText(const QString &text)
+{
+    if (text.isEmpty() || !m_videoRender->sendText(text))
+        return;
+    // Recorded like a paste: the text travels in copycontent.
+    int x = -1;
+    int y = -1;
+    float f = -1.0f;
+    emit sendSigleOperateDataPC(QStringLiteral("sendText"), -1, &x, &y, &f, m_controlStatus, text);
+}
+
+void PhoneController::inputMethodEvent(QInputMethodEvent *event)
+{
+    // Only the commit counts: the phone has no field here to show the
+    // composition in, the input method shows it in its own window.
+    typeText(InputMapping::committedText(event->commitString()));
+    event->accept();
+}
+
+QVariant PhoneController::inputMethodQuery(Qt::InputMethodQuery query) const
+{
+    switch (query) {
+    case Qt::ImEnabled:
+        return true;
+    case Qt::ImHints:
+        return int(Qt::ImhNoPredictiveText);
+    case Qt::ImCursorRectangle: {
+        // The candidate window opens under the phone's upper half, where a
+        // phone's text field usually sits.
+        const QPoint origin = m_videoRender->mapTo(this, QPoint(0, 0));
+        return QRect(origin.x() + m_videoRender->width() / 2, origin.y() + m_videoRender->height() / 3, 1, 20);
+    }
+    case Qt::ImSurroundingText:
+    case Qt::ImCurrentSelection:
+        return QString();
+    case Qt::ImCursorPosition:
+    case Qt::ImAnchorPosition:
+        return 0;
+    default:
+        return DraggableWidget::inputMethodQuery(query);
+    }
 }

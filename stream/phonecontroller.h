@@ -39,6 +39,10 @@ public:
     int controlStatus() const { return m_controlStatus; }
     VideoRender *videoRender() const { return m_videoRender; }
 
+    // Text typed for the phone (a key's characters or an input method's
+    // commit): sent, then announced as a "sendText" record.
+    void typeText(const QString &text);
+
 public slots:
     void setControlStatus(int status);
     void bringToFront();
@@ -56,6 +60,10 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
     // The window manager's close (Alt+F4) ends the window like the title bar.
     void closeEvent(QCloseEvent *event) override;
+    // The window takes input methods (pinyin, kana, emoji pickers): their
+    // commits reach the phone as text.
+    void inputMethodEvent(QInputMethodEvent *event) override;
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
 
 private:
     Q_DISABLE_COPY_MOVE(PhoneController)

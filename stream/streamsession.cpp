@@ -125,6 +125,18 @@ int StreamSession::sendClipboard(const QString &text)
     return result;
 }
 
+int StreamSession::sendText(const QString &text)
+{
+    const auto source = dataSource();
+    if (!source)
+        return -1;
+    const QByteArray bytes = text.toUtf8();
+    const int result = source->sendText(bytes.constData(), bytes.size());
+    if (result != 0)
+        LOG_WARN() << "text input failed:" << result << "characters:" << text.size();
+    return result;
+}
+
 bool StreamSession::relay(const QString &otype, int oper, int *datax, int *datay, float *dataf,
                           const QString &copycontent)
 {
@@ -133,10 +145,12 @@ bool StreamSession::relay(const QString &otype, int oper, int *datax, int *datay
         return false;
     if (otype == QLatin1String("OnTouchEvent") && datax && datay && dataf)
         source->sendTouchEvent(oper, 1, datax, datay, dataf);
-    if (otype == QLatin1String("sendKeyEvent") && datax)
+    if (otype == QLatin1String("sendKeyEvent") && datax && datax[0] != 0)
         source->sendKeyEvent(oper, datax[0]);
     if (otype == QLatin1String("copyContent"))
         sendClipboard(copycontent);
+    if (otype == QLatin1String("sendText") && !copycontent.isEmpty())
+        sendText(copycontent);
     return true;
 }
 

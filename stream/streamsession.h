@@ -52,8 +52,11 @@ public:
     int sendKey(int action, int code);
     // Puts text on the phone's clipboard; a refusal is logged.
     int sendClipboard(const QString &text);
+    // Types text into the phone's focused field; a refusal is logged (its
+    // length only: what is typed may be a password).
+    int sendText(const QString &text);
     // Repeats a forwarded operation record ("OnTouchEvent", "sendKeyEvent",
-    // "copyContent"). The arrays belong to the sender; missing ones are
+    // "copyContent", "sendText"). The arrays belong to the sender; missing ones are
     // skipped, not read. False without a stream.
     bool relay(const QString &otype, int oper, int *datax, int *datay, float *dataf, const QString &copycontent);
     void setVideoLevel(int level);

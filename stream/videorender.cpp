@@ -509,6 +509,9 @@ void VideoRender::sendKey(int key)
     if (!m_session.hasStream())
         return;
     int code = Keyboard::GetInstance()->getKeyCode(key);
+    // A key the phone has no code for is not a key press at all.
+    if (code == 0)
+        return;
     const int res = m_session.sendKey(InputMapping::KeyPress, code);
     LOG_INFO() << " enter key: " << key << " and res:" << res;
     emit sendSigleOperateDataVD(QStringLiteral("sendKeyEvent"), InputMapping::KeyPress, &code, nullptr, nullptr);
@@ -526,6 +529,14 @@ void VideoRender::sendNavigationKey(int which)
 void VideoRender::pasteText(const QString &text)
 {
     m_session.sendClipboard(text);
+}
+
+bool VideoRender::sendText(const QString &text)
+{
+    if (!m_session.hasStream())
+        return false;
+    m_session.sendText(text);
+    return true;
 }
 
 void VideoRender::applyOperation(const QString &otype, int oper, int *datax, int *datay, float *dataf,

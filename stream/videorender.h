@@ -63,6 +63,8 @@ public:
     void sendKey(int key);
     void sendNavigationKey(int which);
     void pasteText(const QString &text);
+    // Typed text for the phone's focused field; false when no stream runs.
+    bool sendText(const QString &text);
     void applyOperation(const QString &otype, int oper, int *datax, int *datay, float *dataf,
                         const QString &copycontent);
 

@@ -280,12 +280,37 @@ void FarmPhone::typeKey(int code)
     if (m_screen != Screen::Notes || m_menuOpen)
         return;
     if (code == KeyDel) {
-        m_notes.chop(1);
+        // One character, not half of one outside the basic plane.
+        const int n = m_notes.size();
+        m_notes.chop(n >= 2 && m_notes.at(n - 1).isLowSurrogate() && m_notes.at(n - 2).isHighSurrogate() ? 2 : 1);
         return;
     }
     const QChar c = charForKey(code);
-    if (!c.isNull() && m_notes.size() < kMaxNotes)
-        m_notes.append(c);
+    if (!c.isNull())
+        appendToNotes(QString(c));
+}
+
+void FarmPhone::appendToNotes(const QString &text)
+{
+    int room = kMaxNotes - m_notes.size();
+    if (room <= 0)
+        return;
+    // Never keep half of a surrogate pair at the cut.
+    if (room < text.size() && text.at(room - 1).isHighSurrogate())
+        --room;
+    m_notes.append(text.left(room));
+}
+
+void FarmPhone::applyText(const QString &text)
+{
+    appendBounded(m_texts, QJsonObject{{QStringLiteral("text"), text},
+                                       {QStringLiteral("time"), QDateTime::currentMSecsSinceEpoch()}});
+    if (m_booting)
+        return;
+    // Text goes where typing goes: into the open notes.
+    if (m_screen == Screen::Notes && !m_menuOpen)
+        appendToNotes(text);
+    markDirty();
 }
 
 void FarmPhone::applyClipboard(const QString &text)
@@ -295,7 +320,7 @@ void FarmPhone::applyClipboard(const QString &text)
         return;
     // Pasting into the open notes is what the client's paste button is for.
     if (m_screen == Screen::Notes && !m_menuOpen)
-        m_notes.append(text.left(kMaxNotes - m_notes.size()));
+        appendToNotes(text);
     markDirty();
 }
 
@@ -386,6 +411,7 @@ QJsonObject FarmPhone::state() const
                        {QStringLiteral("lastTouch"), last},
                        {QStringLiteral("touches"), m_touches},
                        {QStringLiteral("keys"), m_keys},
+                       {QStringLiteral("texts"), m_texts},
                        {QStringLiteral("files"), files},
                        {QStringLiteral("apps"), apps}};
 }

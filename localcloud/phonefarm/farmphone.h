@@ -32,6 +32,8 @@ public:
     void applyTouch(int action, int x, int y, float pressure, int pointers);
     void applyKey(int action, int code);
     void applyClipboard(const QString &text);
+    // Text committed by the client's input method: typed into the notes.
+    void applyText(const QString &text);
     // Boot screen for bootMillis; streams are dropped through goingDown().
     void reboot(bool wipe, int bootMillis);
     void pushFile(const QString &path, qint64 size, const QString &md5);
@@ -64,6 +66,7 @@ private:
     void goBack();
     void toggleMenu();
     void typeKey(int code);
+    void appendToNotes(const QString &text);
     QVector<App> homeApps() const;
     void render();
     void drawStatusBar(class QPainter &p) const;
@@ -88,6 +91,7 @@ private:
     QVector<App> m_apps;
     QJsonArray m_touches;
     QJsonArray m_keys;
+    QJsonArray m_texts;
     bool m_touchDown = false;
     bool m_showFeedback = false;
     QPoint m_touchPoint;

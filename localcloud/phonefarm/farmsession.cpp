@@ -124,6 +124,18 @@ void FarmSession::handle(swp::Type type, const std::string &body)
         }
         break;
     }
+    case swp::Type::Text: {
+        // A version-1 session does not know this message: skipped as unknown.
+        if (m_sessionVersion < 2)
+            break;
+        std::string bytes;
+        ok = !body.empty() && swp::decodeBytes(body, bytes);
+        if (ok && m_phone) {
+            m_phone->applyText(QString::fromUtf8(bytes.data(), int(bytes.size())));
+            input();
+        }
+        break;
+    }
     case swp::Type::Level: {
         int32_t index = 0;
         ok = swp::decodeInt(body, index);
@@ -185,6 +197,8 @@ void FarmSession::accept(FarmPhone *phone, int idleSeconds, const QString &clien
     a.screenHeight = FarmPhone::kHeight;
     a.level = m_level;
     a.frameRate = m_frameRate;
+    m_sessionVersion = qMin<int>(m_hello.version, swp::kVersion);
+    a.version = uint16_t(m_sessionVersion);
     send(swp::encodeAccept(a));
     send(swp::encodeInt(swp::Type::ControlTime, idleSeconds));
     connect(phone, &FarmPhone::changed, this, &FarmSession::scheduleFrame);

@@ -70,6 +70,7 @@ private:
     int m_frameRate = 30;
     H264Encoder m_encoder;
     bool m_forceKeyFrame = true;
+    int m_sessionVersion = 1;
     qint64 m_framesSent = 0;
     qint64 m_bytesSent = 0;
     QElapsedTimer m_clock;

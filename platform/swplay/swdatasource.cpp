@@ -119,3 +119,21 @@ int SWDataSource::copyToRemote(const char *data, int length)
         return -2;
     return post(swp::encodeBytes(swp::Type::ClipboardToPhone, std::string(data ? data : "", size_t(length))));
 }
+
+int SWDataSource::sendText(const char *data, int length)
+{
+    if (length <= 0 || !data || uint32_t(length) > swp::kMaxClipboard)
+        return -2;
+    std::shared_ptr<SWStream> stream;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        stream = m_stream.lock();
+    }
+    if (!stream)
+        return -1;
+    if (!stream->isConnected())
+        return -1;
+    if (stream->sessionVersion() < 2)
+        return -3;
+    return stream->post(swp::encodeBytes(swp::Type::Text, std::string(data, size_t(length))));
+}

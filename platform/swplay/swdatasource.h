@@ -47,6 +47,10 @@ public:
     int sendKeyEvent(int action, int code);
     // UTF-8 text for the phone's clipboard (at most 1 MiB).
     int copyToRemote(const char *data, int length);
+    // UTF-8 text typed into the phone's focused field, as an input method
+    // commits it (at most 1 MiB). -3 when the phone speaks no text
+    // (protocol version 1).
+    int sendText(const char *data, int length);
 
 private:
     friend class SWPlayer;

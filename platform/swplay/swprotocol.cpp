@@ -152,7 +152,7 @@ Deframer::Result Deframer::next(Type &type, std::string &body)
 std::string encodeHello(const Hello &h)
 {
     Writer w(Type::Hello);
-    w.u32(kMagic).u16(kVersion).i32(h.userId).str(h.sessionId).str(h.padCode);
+    w.u32(kMagic).u16(h.version).i32(h.userId).str(h.sessionId).str(h.padCode);
     w.i32(h.loginFlags).i32(h.businessType).str(h.playOptions);
     for (int32_t v : h.play)
         w.i32(v);
@@ -168,7 +168,10 @@ std::string encodeHello(const Hello &h)
 bool decodeHello(const std::string &body, Hello &h)
 {
     Reader r(body);
-    if (r.u32() != kMagic || r.u16() != kVersion)
+    if (r.u32() != kMagic)
+        return false;
+    h.version = r.u16();
+    if (h.version < kMinVersion || h.version > kVersion)
         return false;
     h.userId = r.i32();
     h.sessionId = r.str();
@@ -191,7 +194,11 @@ bool decodeHello(const std::string &body, Hello &h)
 
 std::string encodeAccept(const Accept &a)
 {
-    return Writer(Type::Accept).u16(a.screenWidth).u16(a.screenHeight).u8(a.rotation).i32(a.level).i32(a.frameRate).finish();
+    Writer w(Type::Accept);
+    w.u16(a.screenWidth).u16(a.screenHeight).u8(a.rotation).i32(a.level).i32(a.frameRate);
+    if (a.version > 1)
+        w.u16(a.version);
+    return w.finish();
 }
 
 bool decodeAccept(const std::string &body, Accept &a)
@@ -202,7 +209,10 @@ bool decodeAccept(const std::string &body, Accept &a)
     a.rotation = r.u8();
     a.level = r.i32();
     a.frameRate = r.i32();
-    return r.ok() && r.atEnd();
+    a.version = 1;
+    if (r.ok() && !r.atEnd())
+        a.version = r.u16();
+    return r.ok() && r.atEnd() && a.version >= 1;
 }
 
 std::string encodeVideo(const Video &v)

@@ -12,7 +12,10 @@
 namespace swp {
 
 constexpr uint32_t kMagic = 0x53575031; // "SWP1"
-constexpr uint16_t kVersion = 1;
+// The newest version this side speaks, and the oldest it still accepts.
+// Version 2 adds Text; a session runs at the lower of the two sides' versions.
+constexpr uint16_t kVersion = 2;
+constexpr uint16_t kMinVersion = 1;
 // Largest message body (type byte included) either side accepts.
 constexpr uint32_t kMaxMessage = 4 * 1024 * 1024;
 constexpr uint32_t kMaxClipboard = 1024 * 1024;
@@ -32,6 +35,7 @@ enum class Type : uint8_t {
     Rotation = 0x25,
     ControlTime = 0x26,
     KeyFrameRequest = 0x27,
+    Text = 0x28, // since version 2
     KeepAlive = 0x30,
     Disconnect = 0x31,
 };
@@ -52,6 +56,7 @@ constexpr uint32_t kCodeBadServer = 0x50003;      // 327683, malformed message f
 using LevelFields = std::array<int32_t, 11>;
 
 struct Hello {
+    uint16_t version = kVersion;
     int32_t userId = 0;
     std::string sessionId;
     std::string padCode;
@@ -69,6 +74,9 @@ struct Accept {
     uint8_t rotation = 0;
     int32_t level = 0;
     int32_t frameRate = 0;
+    // The session's version; sent only when above 1, so a version-1 client
+    // never sees the extra field.
+    uint16_t version = 1;
 };
 
 struct Video {
@@ -163,7 +171,7 @@ std::string encodeTouch(const Touch &t);
 bool decodeTouch(const std::string &body, Touch &t);
 std::string encodeKey(int32_t action, int32_t code);
 bool decodeKey(const std::string &body, int32_t &action, int32_t &code);
-std::string encodeBytes(Type type, const std::string &bytes); // clipboard both ways
+std::string encodeBytes(Type type, const std::string &bytes); // clipboard both ways, text
 bool decodeBytes(const std::string &body, std::string &bytes);
 std::string encodeInt(Type type, int32_t value); // level, rotation, control time
 bool decodeInt(const std::string &body, int32_t &value);

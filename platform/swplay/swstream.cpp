@@ -457,6 +457,7 @@ bool SWStream::handleMessage(swp::Type type, const std::string &body, bool &acce
                 return false;
             }
             accepted = true;
+            m_sessionVersion = a.version < swp::kVersion ? a.version : swp::kVersion;
             m_connected = true;
             swlog::write(3, "stream %s connected, screen %dx%d, level %d, %d fps", m_params.padCode.c_str(),
                          a.screenWidth, a.screenHeight, a.level, a.frameRate);

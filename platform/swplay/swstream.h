@@ -42,6 +42,9 @@ public:
     // queue is full.
     int post(std::string message);
     void setLevel(int level);
+    // The protocol version of the connected session (1 before any accept).
+    int sessionVersion() const { return m_sessionVersion; }
+    bool isConnected() const { return m_connected; }
 
     static void setTimeouts(const Timeouts &t);
     static void stopAll();
@@ -90,6 +93,7 @@ private:
 
     std::atomic<bool> m_stopping{false};
     std::atomic<bool> m_connected{false};
+    std::atomic<int> m_sessionVersion{1};
     int m_wakeFd = -1;
     std::mutex m_joinMutex;
     std::thread m_network;

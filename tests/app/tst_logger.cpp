@@ -220,6 +220,25 @@ private slots:
         QVERIFY(!err.endsWith('\n'));
     }
 
+    // Said once, never written to (no warnings per line, no rotation of a
+    // file that is not there), and the logger's other destinations go on.
+    void unopenableFileIsSaidOnceAndTheOthersGoOn()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("no/such/folder/day.txt"));
+        const QByteArray err = stderrOf([&] {
+            Logging::Logger::instance().addDestination(
+                Logging::DestinationFactory::makeFileDestination(path, Logging::EnableLogRotation, 10, 5));
+            for (int i = 0; i < 5; ++i)
+                LOG_INFO() << "line" << i;
+        });
+        QCOMPARE(err, "Log: could not open log file " + QFile::encodeName(path));
+        QCOMPARE(captured.size(), 5);
+        QVERIFY(captured.last().endsWith(QStringLiteral("line 4 ")));
+        QVERIFY(!QFile::exists(path));
+        QVERIFY(!QFile::exists(path + QStringLiteral(".1")));
+    }
+
     void nullRotationTruncates()
     {
         QTemporaryDir dir;

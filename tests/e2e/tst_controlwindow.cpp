@@ -6,6 +6,7 @@
 #include "stream/menubutton.h"
 #include "stream/phonecontroller.h"
 #include "stream/videorender.h"
+#include "tests/e2e/xkeymap.h"
 #include "tests/support/localcloud.h"
 #include "tests/support/screenshot.h"
 #include "tests/support/tempsettings.h"
@@ -19,6 +20,7 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QInputMethodEvent>
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
@@ -109,6 +111,20 @@ private:
     }
 
     QJsonObject state(int phoneIndex) const { return m_cloud->phoneState(m_phones.at(phoneIndex).serverSn); }
+    QString notes() const { return state(0).value(QStringLiteral("notes")).toString(); }
+
+    // Phone 0's notes app open, and the window taking the keyboard.
+    void openNotes(PhoneController *window)
+    {
+        if (state(0).value(QStringLiteral("screen")).toString() != QLatin1String("notes")) {
+            QVERIFY(click(window->findChild<QWidget *>(QStringLiteral("homeControl"))));
+            QTRY_COMPARE(state(0).value(QStringLiteral("screen")).toString(), QStringLiteral("home"));
+            QVERIFY(click(window->videoRender(), viewPointFor(window, QPoint(90, 320))));
+            QTRY_COMPARE(state(0).value(QStringLiteral("screen")).toString(), QStringLiteral("notes"));
+        }
+        window->activateWindow();
+        QTRY_VERIFY(window->isActiveWindow());
+    }
 
     bool waitForPicture(PhoneController *window, int timeoutMs = 10000)
     {
@@ -334,6 +350,116 @@ private slots:
         for (const QJsonValue &k : state(0).value(QStringLiteral("keys")).toArray())
             codes << k.toObject().value(QStringLiteral("code")).toInt();
         QVERIFY(codes.contains(158) && codes.contains(172) && codes.contains(139));
+    }
+
+    // Typing as a person types: X key presses through xdotool (it types
+    // Chinese by binding the characters' keysyms to spare keycodes), read
+    // back from the phone's notes.
+    void typingReachesNotesAsTyped()
+    {
+        PhoneController *window = m_windows.last();
+        openNotes(window);
+        // Every record the window announces, copied while it is emitted.
+        struct Record
+        {
+            QString otype;
+            int oper;
+            int code;
+            QString text;
+        };
+        QVector<Record> all;
+        QStringList records; // the texts of the "sendText" ones
+        QObject recording;
+        connect(window, &PhoneController::sendSigleOperateDataPC, &recording,
+                [&](const QString &otype, int oper, int *datax, int *, float *, int, const QString &copycontent) {
+                    all.append({otype, oper, datax ? datax[0] : 0, copycontent});
+                    if (otype == QLatin1String("sendText"))
+                        records << copycontent;
+                });
+        const QString before = notes();
+        const QString typed = QStringLiteral("Hello World! (a:b) 你好");
+        // A keyboard layout with the Chinese characters on keys of their
+        // own; the client reloads the map before the first press.
+        QVERIFY(TestSupport::bindCharactersToSpareKeys(typed));
+        QTest::qWait(500);
+        QVERIFY(xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("80"), typed}));
+        QTRY_COMPARE_WITH_TIMEOUT(notes(), before + typed, 15000);
+        // Capitals, shifted symbols and Chinese went as text and were announced.
+        QCOMPARE(records.join(QString()), QStringLiteral("HW!(:)你好"));
+
+        // The records alone repeat the typing, as group control repeats it
+        // on another phone.
+        const QVector<Record> typing = all;
+        for (const Record &r : typing) {
+            int x = r.otype == QLatin1String("sendText") ? -1 : r.code;
+            int y = -1;
+            float f = -1.0f;
+            const bool key = r.otype == QLatin1String("sendKeyEvent");
+            window->applyOperation(r.otype, r.oper, &x, key ? nullptr : &y, key ? nullptr : &f, r.text);
+        }
+        QTRY_COMPARE(notes(), before + typed + typed);
+        QCOMPARE(all.size(), typing.size()); // applying announces nothing
+
+        // An input method's commits: pinyin, kana, an emoji picker.
+        records.clear();
+        QCOMPARE(QGuiApplication::focusObject(), static_cast<QObject *>(window));
+        const QStringList commits{QStringLiteral("云手机"), QStringLiteral("こんにちは"), QStringLiteral("🙂👍")};
+        for (const QString &commit : commits) {
+            QInputMethodEvent composing(commit.left(1), {});
+            QCoreApplication::sendEvent(QGuiApplication::focusObject(), &composing);
+            QInputMethodEvent commitEvent;
+            commitEvent.setCommitString(commit);
+            QCoreApplication::sendEvent(QGuiApplication::focusObject(), &commitEvent);
+        }
+        QTRY_COMPARE(notes(), before + typed + typed + commits.join(QString()));
+        QCOMPARE(records, commits);
+        QTest::qWait(300);
+        TestSupport::grabScreen(QStringLiteral("controlwindow-typed-notes"));
+    }
+
+    void keyCases_data()
+    {
+        // xdotool invocations, and what the notes gain.
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QString>("gained");
+        QString ascii;
+        for (char c = 0x20; c < 0x7f; ++c)
+            ascii += QLatin1Char(c);
+        const QString type = QStringLiteral("type");
+        const QString key = QStringLiteral("key");
+        QTest::newRow("shift+letter") << QStringList{key, "shift+h shift+i"} << "HI";
+        QTest::newRow("caps lock") << QStringList{key, "Caps_Lock", type, "ab1;", key, "Caps_Lock", type, "c"}
+                                   << "AB1;c";
+        QTest::newRow("caps lock and shift") << QStringList{key, "Caps_Lock shift+a Caps_Lock"} << "a";
+        QTest::newRow("printable ascii, first half") << QStringList{type, ascii.left(48)} << ascii.left(48);
+        QTest::newRow("printable ascii, second half") << QStringList{type, ascii.mid(48)} << ascii.mid(48);
+        QTest::newRow("enter") << QStringList{type, "x", key, "Return"} << "x\n";
+        QTest::newRow("keypad enter") << QStringList{key, "KP_Enter"} << "\n";
+        QTest::newRow("backspace") << QStringList{type, "xyz", key, "BackSpace"} << "xy";
+        QTest::newRow("backspace takes chinese whole") << QStringList{type, "你好", key, "BackSpace"} << "你";
+        QTest::newRow("unmapped key sends nothing") << QStringList{key, "F5", type, "z"} << "z";
+        QTest::newRow("shortcut types nothing") << QStringList{key, "ctrl+b", type, "y"} << "y";
+    }
+    void keyCases()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QString, gained);
+        PhoneController *window = m_windows.last();
+        openNotes(window);
+        QVERIFY(TestSupport::bindCharactersToSpareKeys(QStringLiteral("你好")));
+        const QString before = notes();
+        for (int i = 0; i + 1 < steps.size(); i += 2) {
+            QStringList args{steps.at(i), QStringLiteral("--delay"), QStringLiteral("40")};
+            if (steps.at(i) == QLatin1String("key"))
+                args += steps.at(i + 1).split(QLatin1Char(' '));
+            else
+                args << steps.at(i + 1);
+            QVERIFY2(xdotool(args), qPrintable(steps.at(i + 1)));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(notes(), before + gained, 15000);
+        // No key press without a phone code ever reached the phone.
+        for (const QJsonValue &k : state(0).value(QStringLiteral("keys")).toArray())
+            QVERIFY(k.toObject().value(QStringLiteral("code")).toInt() != 0);
     }
 
     void smoothLevelAndExit()

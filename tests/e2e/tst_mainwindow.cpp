@@ -17,6 +17,7 @@
 #include <QProcess>
 #include <QScreen>
 #include <QSettings>
+#include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -52,6 +53,11 @@ QString run(const QString &program, const QStringList &args)
 QString xdotool(const QStringList &args)
 {
     return run(QStringLiteral("xdotool"), args);
+}
+
+QString xprop(const QString &window, const QString &property)
+{
+    return run(QStringLiteral("xprop"), {QStringLiteral("-id"), window, property});
 }
 
 QStringList point(const QPoint &p)
@@ -232,20 +238,26 @@ private slots:
         m_window->setUserPanel(nullptr);
     }
 
-    void closeHidesToTheTray()
+    // Xvfb has no tray host: closing minimises, so the window stays within
+    // reach (the window manager iconifies it), and comes back active.
+    void closeMinimisesWithoutATrayHost()
     {
+        QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
         restoreNormal();
         const QString id = QString::number(m_window->winId());
         clickAt(centreOf(titleButton("closeButton")));
-        QTRY_VERIFY(!m_window->isVisible());
-        QVERIFY(!xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                          QStringLiteral("^Mervane云手机$")})
-                     .contains(id));
-        m_window->systemTray()->openAction()->trigger();
-        QTRY_VERIFY(m_window->isVisible());
-        QTRY_VERIFY(xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                             QStringLiteral("^Mervane云手机$")})
-                        .contains(id));
+        QTRY_VERIFY(m_window->isMinimized());
+        QVERIFY(m_window->isVisible());
+        QTRY_VERIFY(xprop(id, QStringLiteral("WM_STATE")).contains(QStringLiteral("Iconic")));
+        m_window->bringBack();
+        QTRY_VERIFY(xprop(id, QStringLiteral("WM_STATE")).contains(QStringLiteral("Normal")));
+        QTRY_COMPARE(xdotool({QStringLiteral("getactivewindow")}), id);
+
+        // Escape leaves it where it is.
+        xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+        QTest::qWait(300);
+        QVERIFY(m_window->isVisible());
+        QVERIFY(!m_window->isMinimized());
     }
 
     void maximiseAndRestore()
@@ -289,8 +301,10 @@ private slots:
     }
 
     // The real client with a saved session opens the main window straight
-    // away; its close button hides it while the process keeps running.
-    void savedSessionShowsTheMainWindow()
+    // away. Without a tray host its close button minimises it; a second
+    // start is refused with the message, ends with 0 and brings the first
+    // client's window back to the front.
+    void secondStartBringsTheMinimisedWindowBack()
     {
         m_window->hide();
         QSettings saved(m_settings.settingsFile(), QSettings::IniFormat);
@@ -302,20 +316,22 @@ private slots:
         saved.sync();
 
         QTemporaryDir workDir;
-        QProcess client;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("TARVIX_TEST_API_BASE"), QStringLiteral("http://127.0.0.1:9"));
-        client.setProcessEnvironment(env);
-        client.setWorkingDirectory(workDir.path());
-        client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        client.start(QStringLiteral(TARVIX_BIN_DIR "/tarvix-testhost"), QStringList());
-        QVERIFY(client.waitForStarted(10000));
+        auto start = [&](QProcess &client) {
+            client.setProcessEnvironment(env);
+            client.setWorkingDirectory(workDir.path());
+            client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            client.start(QStringLiteral(TARVIX_BIN_DIR "/tarvix-testhost"), QStringList());
+            return client.waitForStarted(10000);
+        };
+        QProcess client;
+        QVERIFY(start(client));
 
+        const QStringList visibleMain{QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                      QStringLiteral("--name"), QStringLiteral("^Mervane云手机$")};
         QString id;
-        QTRY_VERIFY_WITH_TIMEOUT(!(id = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                                  QStringLiteral("--name"), QStringLiteral("^Mervane云手机$")}))
-                                      .isEmpty(),
-                                 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!(id = xdotool(visibleMain)).isEmpty(), 20000);
         id = id.section(QLatin1Char('\n'), 0, 0);
         QTest::qWait(500);
         QVERIFY(!TestSupport::grabScreen(QStringLiteral("mainwindow-client")).isEmpty());
@@ -331,11 +347,33 @@ private slots:
         const QPoint close(geometry.value(QStringLiteral("X")) + 1120 - 10 - 5 - button.width() / 2,
                            geometry.value(QStringLiteral("Y")) + 10 + 5 + button.height() / 2);
         clickAt(close);
-        QTRY_VERIFY_WITH_TIMEOUT(xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                          QStringLiteral("--name"), QStringLiteral("^Mervane云手机$")})
-                                     .isEmpty(),
-                                 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(xprop(id, QStringLiteral("WM_STATE")).contains(QStringLiteral("Iconic")), 10000);
+        QVERIFY(xdotool(visibleMain).isEmpty());
+        QTest::qWait(300);
+        QCOMPARE(client.state(), QProcess::Running);
+
+        QProcess second;
+        QVERIFY(start(second));
+        QString box;
+        QTRY_VERIFY_WITH_TIMEOUT(!(box = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                                   QStringLiteral("--name"), QStringLiteral("^提示信息$")}))
+                                      .isEmpty(),
+                                 20000);
+        box = box.section(QLatin1Char('\n'), 0, 0);
+        QTest::qWait(300);
+        QVERIFY(!TestSupport::grabScreen(QStringLiteral("mainwindow-second-start")).isEmpty());
+        xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), box});
+        xdotool({QStringLiteral("key"), QStringLiteral("--window"), box, QStringLiteral("Return")});
+        QVERIFY(second.waitForFinished(20000));
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+
+        // The first client's main window is back: mapped, not iconic, active.
+        QTRY_VERIFY_WITH_TIMEOUT(xdotool(visibleMain).split(QLatin1Char('\n')).contains(id), 10000);
+        QTRY_VERIFY(xprop(id, QStringLiteral("WM_STATE")).contains(QStringLiteral("Normal")));
+        QTRY_COMPARE_WITH_TIMEOUT(xdotool({QStringLiteral("getactivewindow")}), id, 10000);
         QTest::qWait(500);
+        QVERIFY(!TestSupport::grabScreen(QStringLiteral("mainwindow-brought-back")).isEmpty());
         QCOMPARE(client.state(), QProcess::Running);
         client.kill();
         client.waitForFinished(10000);

@@ -106,6 +106,12 @@ private slots:
         QCOMPARE(second.exitStatus(), QProcess::NormalExit);
         QCOMPARE(second.exitCode(), 0);
         QCOMPARE(first.state(), QProcess::Running);
+        // The running client's sign-in window came to the front and has the keyboard.
+        const QString login = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                                       QStringLiteral("^登录$")})
+                                  .section(QLatin1Char('\n'), 0, 0);
+        QVERIFY(!login.isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(xdotool({QStringLiteral("getwindowfocus")}), login, 10000);
 
         // A crash leaves the guard's segment behind; the next start must still run.
         ::kill(pid_t(first.processId()), SIGKILL);

@@ -204,21 +204,45 @@ private slots:
         QCOMPARE(pages->currentIndex(), 0);
     }
 
-    void closeHidesToTheTray()
+    // With a tray host closing hides into the tray; without one the window
+    // is minimised, since nothing would bring a hidden window back. Escape
+    // does nothing either way.
+    void closeWithAndWithoutTrayHost_data()
     {
+        QTest::addColumn<bool>("trayHost");
+        QTest::newRow("tray host") << true;
+        QTest::newRow("no tray host") << false;
+    }
+    void closeWithAndWithoutTrayHost()
+    {
+        QFETCH(bool, trayHost);
+        m_window->setTrayHostCheck([trayHost] { return trayHost; });
         QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
-        QTest::mouseClick(titleButton("closeButton"), Qt::LeftButton);
-        QVERIFY(!m_window->isVisible());
-        QVERIFY(m_window->systemTray()->isVisible());
-        emit m_window->systemTray()->activated(QSystemTrayIcon::Trigger);
-        QVERIFY(m_window->isVisible());
+        auto putAwayAs = [&] {
+            if (trayHost) {
+                QVERIFY(!m_window->isVisible());
+            } else {
+                QVERIFY(m_window->isVisible());
+                QTRY_VERIFY(m_window->isMinimized());
+            }
+        };
 
-        // Escape (the dialog's reject) hides as well, and never ends the client.
+        QTest::mouseClick(titleButton("closeButton"), Qt::LeftButton);
+        putAwayAs();
+        emit m_window->systemTray()->activated(QSystemTrayIcon::Trigger);
+        QTRY_VERIFY(m_window->isVisible() && !m_window->isMinimized());
+
+        // The window manager's close takes the same way.
+        m_window->close();
+        putAwayAs();
+        m_window->bringBack();
+        QTRY_VERIFY(m_window->isVisible() && !m_window->isMinimized());
+
         QTest::keyClick(m_window, Qt::Key_Escape);
-        QVERIFY(!m_window->isVisible());
-        m_window->systemTray()->openAction()->trigger();
         QVERIFY(m_window->isVisible());
+        QVERIFY(!m_window->isMinimized());
         QCOMPARE(lastClosed.count(), 0);
+        m_window->setTrayHostCheck(nullptr);
     }
 
     void trayActivation_data()

@@ -53,6 +53,77 @@ private slots:
         QCOMPARE(InputMapping::keyValue(key), value);
     }
 
+    // What a key press gives the phone: the typed character decides, so
+    // Shift, Caps Lock and the layout are honoured; keys without a phone
+    // code give nothing.
+    void keyInput_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<QString>("typed");
+        using K = InputMapping::KeyInput;
+        const int none = Qt::NoModifier;
+        const int shift = Qt::ShiftModifier;
+        QTest::newRow("a") << int(Qt::Key_A) << "a" << none << int(K::Key) << int('a') << "";
+        QTest::newRow("shift+a") << int(Qt::Key_A) << "A" << shift << int(K::Text) << 0 << "A";
+        QTest::newRow("caps lock a") << int(Qt::Key_A) << "A" << none << int(K::Text) << 0 << "A";
+        QTest::newRow("caps lock shift+a") << int(Qt::Key_A) << "a" << shift << int(K::Key) << int('a') << "";
+        QTest::newRow("digit") << int(Qt::Key_7) << "7" << none << int(K::Key) << int('7') << "";
+        QTest::newRow("space") << int(Qt::Key_Space) << " " << none << int(K::Key) << int(' ') << "";
+        QTest::newRow("comma") << int(Qt::Key_Comma) << "," << none << int(K::Key) << int(',') << "";
+        QTest::newRow("exclamation") << int(Qt::Key_Exclam) << "!" << shift << int(K::Text) << 0 << "!";
+        QTest::newRow("parenthesis") << int(Qt::Key_ParenLeft) << "(" << shift << int(K::Text) << 0 << "(";
+        QTest::newRow("colon") << int(Qt::Key_Colon) << ":" << shift << int(K::Text) << 0 << ":";
+        QTest::newRow("tilde") << int(Qt::Key_AsciiTilde) << "~" << shift << int(K::Text) << 0 << "~";
+        QTest::newRow("keypad digit") << int(Qt::Key_5) << "5" << int(Qt::KeypadModifier) << int(K::Key) << int('5')
+                                      << "";
+        QTest::newRow("altgr euro") << int(Qt::Key_unknown) << "€" << int(Qt::GroupSwitchModifier) << int(K::Text)
+                                    << 0 << "€";
+        QTest::newRow("chinese keysym") << 0x4f60 << "你" << none << int(K::Text) << 0 << "你";
+        QTest::newRow("return") << int(Qt::Key_Return) << "\r" << none << int(K::Key) << 13 << "";
+        QTest::newRow("keypad enter") << int(Qt::Key_Enter) << "\r" << int(Qt::KeypadModifier) << int(K::Key)
+                                      << int(Qt::Key_Enter) << "";
+        QTest::newRow("backspace") << int(Qt::Key_Backspace) << "\b" << none << int(K::Key) << 8 << "";
+        QTest::newRow("tab") << int(Qt::Key_Tab) << "\t" << none << int(K::Key) << int(Qt::Key_Tab) << "";
+        QTest::newRow("escape") << int(Qt::Key_Escape) << "\x1b" << none << int(K::Key) << int(Qt::Key_Escape)
+                                << "";
+        QTest::newRow("left arrow") << int(Qt::Key_Left) << "" << none << int(K::Key) << int(Qt::Key_Left) << "";
+        QTest::newRow("ctrl+backspace") << int(Qt::Key_Backspace) << "\b" << int(Qt::ControlModifier)
+                                        << int(K::Key) << 8 << "";
+        QTest::newRow("F5 has no phone key") << int(Qt::Key_F5) << "" << none << int(K::Nothing) << 0 << "";
+        QTest::newRow("shift alone") << int(Qt::Key_Shift) << "" << shift << int(K::Nothing) << 0 << "";
+        QTest::newRow("caps lock alone") << int(Qt::Key_CapsLock) << "" << none << int(K::Nothing) << 0 << "";
+        QTest::newRow("ctrl+c") << int(Qt::Key_C) << "\x03" << int(Qt::ControlModifier) << int(K::Nothing) << 0
+                                << "";
+        QTest::newRow("alt+f") << int(Qt::Key_F) << "f" << int(Qt::AltModifier) << int(K::Nothing) << 0 << "";
+        QTest::newRow("dead key") << int(Qt::Key_Dead_Acute) << "" << none << int(K::Nothing) << 0 << "";
+    }
+    void keyInput()
+    {
+        QFETCH(int, key);
+        QFETCH(QString, text);
+        QFETCH(int, modifiers);
+        QFETCH(int, kind);
+        QFETCH(int, value);
+        QFETCH(QString, typed);
+        const InputMapping::KeyInput input =
+            InputMapping::keyInput(key, text, Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(int(input.kind), kind);
+        QCOMPARE(input.keyValue, value);
+        QCOMPARE(input.text, typed);
+    }
+
+    void committedText()
+    {
+        QCOMPARE(InputMapping::committedText(QStringLiteral("你好")), QStringLiteral("你好"));
+        QCOMPARE(InputMapping::committedText(QStringLiteral("こんにちは🙂")), QStringLiteral("こんにちは🙂"));
+        QCOMPARE(InputMapping::committedText(QStringLiteral("a\r\nb\x7f")), QStringLiteral("ab"));
+        QCOMPARE(InputMapping::committedText(QString()), QString());
+    }
+
     void navigationKeys()
     {
         QCOMPARE(InputMapping::navigationKeyCode(1), 172);

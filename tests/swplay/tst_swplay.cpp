@@ -33,6 +33,7 @@ private slots:
     void touchesArriveInOrder();
     void keysTypeIntoNotes();
     void clipboardKeepsChinese();
+    void textTypesIntoNotes();
     void navigationKeys_data();
     void navigationKeys();
     void levelChangeReencodes();
@@ -166,6 +167,28 @@ void TestSwplay::clipboardKeepsChinese()
     const QByteArray text = QStringLiteral("云手机粘贴：你好，世界 🙂").toUtf8();
     QCOMPARE(s.source->copyToRemote(text.constData(), text.size()), 0);
     QTRY_COMPARE(state().value("clipboard").toString(), QString::fromUtf8(text));
+}
+
+void TestSwplay::textTypesIntoNotes()
+{
+    TestStream s;
+    s.start(m_farm->port(), authorize(), kPad);
+    QVERIFY(connectedWithFrame(s));
+    tap(s, kNotesIcon);
+    QTRY_COMPARE(state().value("screen").toString(), QStringLiteral("notes"));
+    const QString notesBefore = state().value("notes").toString();
+    const QStringList pieces{QStringLiteral("Hello! (a:b) "), QStringLiteral("你好"), QStringLiteral("こんにちは"),
+                             QStringLiteral("🙂")};
+    for (const QString &piece : pieces) {
+        const QByteArray utf8 = piece.toUtf8();
+        QCOMPARE(s.source->sendText(utf8.constData(), utf8.size()), 0);
+    }
+    QTRY_COMPARE(state().value("notes").toString(), notesBefore + pieces.join(QString()));
+    QCOMPARE(state().value("texts").toArray().size(), pieces.size());
+    // Backspace takes the emoji whole, not half of it.
+    QCOMPARE(s.source->sendKeyEvent(3, Keyboard::GetInstance()->getKeyCode(8)), 0);
+    QTRY_COMPARE(state().value("notes").toString(), notesBefore + pieces.mid(0, 3).join(QString()));
+    QCOMPARE(s.source->sendText("", 0), -2);
 }
 
 void TestSwplay::navigationKeys_data()

@@ -176,6 +176,8 @@ private slots:
     void recoversFromSpoiledVideo();
     void ownerGoesAwayMidStream();
     void inputBeforeConnectionIsRefused();
+    void protocolVersions();
+    void versionOnePhoneTakesNoText();
 };
 
 void TestSwplayRobustness::initTestCase()
@@ -340,3 +342,45 @@ void TestSwplayRobustness::inputBeforeConnectionIsRefused()
 
 QTEST_MAIN(TestSwplayRobustness)
 #include "tst_swplay_robustness.moc"
+
+void TestSwplayRobustness::protocolVersions()
+{
+    // A version-1 hello still decodes; one newer than this side is refused.
+    for (uint16_t version : {uint16_t(1), uint16_t(2), uint16_t(3)}) {
+        swp::Hello h;
+        h.version = version;
+        h.sessionId = "s";
+        const std::string message = swp::encodeHello(h);
+        swp::Hello back;
+        QCOMPARE(swp::decodeHello(message.substr(5), back), version <= swp::kVersion);
+        if (version <= swp::kVersion)
+            QCOMPARE(int(back.version), int(version));
+    }
+    // A version-1 accept keeps its old layout; version 2 adds the field.
+    swp::Accept a;
+    a.screenWidth = 720;
+    a.screenHeight = 1280;
+    const std::string v1 = swp::encodeAccept(a);
+    QCOMPARE(v1.size(), size_t(4 + 1 + 2 + 2 + 1 + 4 + 4));
+    a.version = 2;
+    const std::string v2 = swp::encodeAccept(a);
+    QCOMPARE(v2.size(), v1.size() + 2);
+    swp::Accept back;
+    QVERIFY(swp::decodeAccept(v1.substr(5), back));
+    QCOMPARE(int(back.version), 1);
+    QVERIFY(swp::decodeAccept(v2.substr(5), back));
+    QCOMPARE(int(back.version), 2);
+}
+
+void TestSwplayRobustness::versionOnePhoneTakesNoText()
+{
+    // A phone of the first version accepts without naming a version: text
+    // is refused on this side rather than sent into the void; keys still go.
+    FakePhone phone(acceptMessage(), true);
+    TestStream s;
+    s.start(phone.port(), "s", "PAD");
+    QTRY_VERIFY_WITH_TIMEOUT(s.view.has("connected"), 10000);
+    const QByteArray text = QStringLiteral("你好").toUtf8();
+    QCOMPARE(s.source->sendText(text.constData(), text.size()), -3);
+    QCOMPARE(s.source->sendKeyEvent(3, 29), 0);
+}
