@@ -11,6 +11,8 @@
 #include "phones/model/purchaseaddress.h"
 #include "phones/previewstarter.h"
 #include "phones/purchasepage.h"
+#include "stream/phonecontroller.h"
+#include "widgets/infodialog.h"
 #include "phones/systemtray.h"
 #include "phones/userpanel.h"
 #include "widgets/toast.h"
@@ -171,21 +173,6 @@ QMap<QString, QString> MainWindow::checkedUploadTargets() const
     return targets;
 }
 
-void MainWindow::runBatchOperation(int index)
-{
-    if (index >= 0 && checkedPhoneList().isEmpty()) {
-        Toast::instance()->show(1, QStringLiteral("请选择云手机"), this);
-        return;
-    }
-    qDebug() << "combobox " << index;
-    if (index != 2)
-        return; // reboot and reset arrive with the batch issue
-    if (uploadOpener())
-        uploadOpener()(checkedUploadTargets(), this);
-    else
-        qDebug() << "no upload window";
-}
-
 void MainWindow::setupPhonePage()
 {
     // The batch combo box shows "批量操作" until an operation is chosen.
@@ -197,11 +184,10 @@ void MainWindow::setupPhonePage()
     combo->ensurePolished();
     combo->setMinimumWidth(combo->fontMetrics().horizontalAdvance(combo->lineEdit()->placeholderText()) + 48);
     combo->setView(new QListView(combo));
-    if (combo->count() == 0)
-        combo->addItems({tr("批量重启"), tr("批量恢复出厂设置"), tr("批量上传文件")});
-    connect(combo, QOverload<int>::of(&QComboBox::activated), this, &MainWindow::runBatchOperation);
     combo->setStyleSheet(batchBoxStyle(false));
+    combo->addItems({tr("批量重启"), tr("批量恢复出厂设置"), tr("批量上传文件")});
     combo->setCurrentIndex(-1);
+    combo->setCursor(Qt::PointingHandCursor);
 
     for (ClickableLabel *label : {m_ui->cancelSelectionBtn, m_ui->allSelectionBtn, m_ui->reverseSelectioBtn,
                                   m_ui->groupControlBtn})
@@ -235,6 +221,16 @@ void MainWindow::setupPhonePage()
     connect(m_phoneChecks, &PhoneChecks::checkedListChanged, this,
             [this](const QStringList &list) { recolourBatchBox(list.size()); });
     connect(m_phoneChecks, &PhoneChecks::uncheckRefused, this, &MainWindow::onUncheckRefused);
+    // Handed over after the checked list has been rebuilt.
+    connect(m_phoneChecks, &PhoneChecks::phoneAdded, this,
+            [this](const QString &serverSn) { carryOut(m_groupControl.phoneAdded(serverSn)); });
+    connect(m_phoneChecks, &PhoneChecks::phoneCancelled, this, [this](const QString &serverSn) {
+        carryOut(m_groupControl.phoneCancelled(serverSn, checkedPhoneList(), cardsForRules()));
+    });
+    connect(m_ui->groupControlBtn, &ClickableLabel::clicked, this, &MainWindow::toggleGroupControl);
+    // activated, not a change of the current item: the same choice twice
+    // runs twice.
+    connect(combo, QOverload<int>::of(&QComboBox::activated), this, &MainWindow::onBatchActivated);
 
     connect(tree, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem *item) { onTreeItemChanged(item); });
     connect(tree, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem *item) { onTreeItemClicked(item); });
@@ -297,10 +293,19 @@ void MainWindow::refreshPhoneList(bool showToast)
     setCardAreaClass(QStringLiteral("noPhoneNone"), QStringLiteral("#PhoneWidget{background-color:#fff}"));
 
     // The rebuild meets every phone unchecked: group control would be left
-    // with fewer than two phones and a master that may be gone, so it is
-    // left first, as the refresh label does.
-    if (groupControl())
-        leaveGroupControl();
+    // with fewer than two phones and a master that may be gone. It is left
+    // first, and every window is told, so none shows "主控中" or "被控中"
+    // while nothing is relayed.
+    if (groupControl()) {
+        const QVector<GroupControl::Order> orders = m_groupControl.leave(cardsForRules());
+        for (const GroupControl::Order &order : orders) {
+            if (PhoneDetail *card = phoneCard(order.serverSn))
+                card->setMachineControlStatus(order.status);
+        }
+        for (PhoneController *window : controlWindows())
+            window->setControlStatus(GroupControl::Standalone);
+        syncGroupControlLook();
+    }
 
     m_treeUpdating = true;
     m_ui->treeWidget->clear();
@@ -372,8 +377,12 @@ void MainWindow::buildCards(const QVector<PhoneRecord> &records)
         card->setPreviewStarter(m_previewStarter);
         m_cardLayout->addWidget(card);
         m_cards.append(card);
-        if (!m_cardsBySn.contains(record.serverSn))
+        if (!m_cardsBySn.contains(record.serverSn)) {
             m_cardsBySn.insert(record.serverSn, card);
+            // A window that outlived the previous list belongs to this card now.
+            if (PhoneController *window = controlWindow(record.serverSn))
+                card->adoptWindow(window);
+        }
         // The records of a window's arrays live only during its emission:
         // group control answers and relays directly.
         connect(card, &PhoneDetail::sendSigleOperateDataPD, this,
@@ -405,6 +414,8 @@ void MainWindow::clearCards()
             continue;
         if (m_cardLayout)
             m_cardLayout->removeWidget(card);
+        // From now on its window's records and questions go to the new card.
+        card->releaseWindow();
         card->hide();
         card->deleteLater();
         qDebug().noquote() << "Widget child found: " << card->objectName();
@@ -533,33 +544,174 @@ QStringList MainWindow::checkedPhoneList() const
 
 bool MainWindow::groupControl() const
 {
-    // The check rules hold the flag: they enforce what it implies.
-    return m_phoneChecks->groupControl();
+    return m_groupControl.isOn();
+}
+
+void MainWindow::syncGroupControlLook()
+{
+    // The check rules enforce what the flag implies (two phones at least).
+    m_phoneChecks->setGroupControl(m_groupControl.isOn());
+    m_ui->groupControlBtn->setStyleSheet(m_groupControl.isOn() ? QStringLiteral("background-color: #94D3FF")
+                                                               : QStringLiteral("background-color: transparent"));
+}
+
+QVector<GroupControl::Card> MainWindow::cardsForRules()
+{
+    QVector<GroupControl::Card> cards;
+    for (PhoneDetail *card : phoneCards())
+        cards.push_back({card->serverSn(), card->openWindowId() != QLatin1String("-1")});
+    return cards;
+}
+
+void MainWindow::carryOut(const QVector<GroupControl::Order> &orders)
+{
+    for (const GroupControl::Order &order : orders)
+        notifyMachineControlStatus(order.serverSn, order.status);
+}
+
+void MainWindow::toggleGroupControl()
+{
+    const GroupControl::ToggleResult result = m_groupControl.toggle(checkedPhoneList(), cardsForRules());
+    switch (result.result) {
+    case GroupControl::Toggle::NoPhone:
+        Toast::instance()->show(1, QStringLiteral("请选择云机"), this);
+        return;
+    case GroupControl::Toggle::OnlyOne:
+        Toast::instance()->show(1, QStringLiteral("群控模式下云机至少勾选2台"), this);
+        return;
+    case GroupControl::Toggle::Left:
+        syncGroupControlLook();
+        // Every card, checked or not, and so every open window.
+        for (const GroupControl::Order &order : result.orders) {
+            if (PhoneDetail *card = phoneCard(order.serverSn))
+                card->setMachineControlStatus(order.status);
+        }
+        return;
+    case GroupControl::Toggle::Started:
+        syncGroupControlLook();
+        carryOut(result.orders);
+        return;
+    }
 }
 
 void MainWindow::leaveGroupControl()
 {
-    m_phoneChecks->setGroupControl(false);
-    m_ui->groupControlBtn->setStyleSheet(QStringLiteral("background-color: transparent"));
-    m_masterPhone.clear();
+    m_groupControl.clear();
+    syncGroupControlLook();
 }
 
-int MainWindow::queryMachineControlStatus(const QString &, const QString &, int)
+void MainWindow::notifyMachineControlStatus(const QString &serverSn, int status)
 {
-    // Nothing switches group control on, so every window is standalone.
-    return -1;
-}
-
-void MainWindow::relayOperation(const QString &id, const QString &otype, int oper, int *datax, int *datay,
-                                float *dataf, const QString &copycontent)
-{
-    if (!groupControl())
+    if (!m_groupControl.isOn())
         return;
-    const QStringList checked = checkedPhoneList();
-    for (PhoneDetail *card : phoneCards()) {
-        if (card->serverSn() != id && checked.contains(card->serverSn()))
-            card->relayOperation(otype, oper, datax, datay, dataf, copycontent);
+    if (PhoneDetail *card = phoneCard(serverSn))
+        card->setMachineControlStatus(status);
+}
+
+int MainWindow::queryMachineControlStatus(const QString &, const QString &serverSn, int status)
+{
+    QVector<GroupControl::Order> orders;
+    const int answer = m_groupControl.query(serverSn, status, checkedPhoneList(), &orders);
+    carryOut(orders);
+    return answer;
+}
+
+int MainWindow::relayOperation(const QString &id, const QString &otype, int oper, int *datax, int *datay,
+                               float *dataf, const QString &copycontent)
+{
+    if (!m_groupControl.isOn())
+        return 0;
+    QVector<GroupControl::Card> cards;
+    cards.reserve(m_cards.size());
+    for (const QPointer<PhoneDetail> &card : qAsConst(m_cards)) {
+        if (card)
+            cards.push_back({card->serverSn(), false});
     }
+    // Synchronous: the record's arrays belong to the master's emission.
+    int reached = 0;
+    for (const QString &sn : m_groupControl.relayTargets(id, checkedPhoneList(), cards)) {
+        PhoneDetail *card = phoneCard(sn);
+        if (card && card->relayOperation(otype, oper, datax, datay, dataf, copycontent))
+            ++reached;
+    }
+    if (PhoneDetail *master = phoneCard(id)) {
+        if (PhoneController *window = master->controlWindow())
+            window->showRelayReach(reached);
+    }
+    return reached;
+}
+
+PhoneController *MainWindow::controlWindow(const QString &serverSn) const
+{
+    return m_controlWindows.value(serverSn);
+}
+
+void MainWindow::keepControlWindow(const QString &serverSn, PhoneController *window)
+{
+    m_controlWindows.insert(serverSn, window);
+}
+
+QList<PhoneController *> MainWindow::controlWindows() const
+{
+    QList<PhoneController *> windows;
+    for (const QPointer<PhoneController> &window : m_controlWindows) {
+        if (window)
+            windows << window;
+    }
+    return windows;
+}
+
+void MainWindow::onBatchActivated(int index)
+{
+    if (index >= 0 && checkedPhoneList().isEmpty()) {
+        Toast::instance()->show(1, QStringLiteral("请选择云手机"), this);
+        return;
+    }
+    qDebug().noquote() << "combobox " << index;
+    switch (index) {
+    case 0:
+        runServerOrder(false);
+        break;
+    case 1:
+        runServerOrder(true);
+        break;
+    case 2:
+        if (uploadOpener())
+            uploadOpener()(checkedUploadTargets(), this);
+        else
+            qDebug() << "no upload window";
+        break;
+    default:
+        break;
+    }
+}
+
+void MainWindow::runServerOrder(bool reset)
+{
+    InfoDialog dialog;
+    if (reset) {
+        dialog.setAttentionText(QStringLiteral("确定恢复出厂设置?"));
+        dialog.setWindowTitle(QStringLiteral("恢复出厂设置"));
+        dialog.setContentText(QStringLiteral("恢复出厂设置将清除手机所有数据，需要一分钟左右，期间无法对云手机进行操作"));
+    } else {
+        dialog.setAttentionText(QStringLiteral("确定重启手机?"));
+        dialog.setWindowTitle(QStringLiteral("重启手机"));
+        dialog.setContentText(QStringLiteral("重启需要一分钟左右，期间无法对云手机进行操作"));
+    }
+    centerOver(&dialog, this);
+    if (dialog.exec() != 1)
+        return;
+    // One request for every checked phone, in tree order; it blocks here,
+    // as the window is meant to until the backend has answered.
+    const QStringList serials = checkedPhoneList();
+    const bool ok = reset ? Utils::instance()->resetArmServer(serials) : Utils::instance()->restartArmServer(serials);
+    if (!ok) {
+        Toast::instance()->show(2, reset ? QStringLiteral("云机重置失败") : QStringLiteral("云机重启失败"), this);
+        return;
+    }
+    Toast::instance()->show(0, reset ? QStringLiteral("云机重置成功，请稍等两分钟") : QStringLiteral("云机重启成功，请稍等两分钟"),
+                            this);
+    refreshPhoneList(false);
 }
 
 void MainWindow::openPurchasePage()

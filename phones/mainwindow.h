@@ -1,5 +1,6 @@
 #pragma once
 
+#include "phones/model/groupcontrol.h"
 #include "widgets/draggablewidget.h"
 
 #include <QHash>
@@ -13,6 +14,7 @@
 #include <memory>
 
 class FlowLayout;
+class PhoneController;
 class PhoneDetail;
 class PhoneChecks;
 class PreviewStarter;
@@ -45,8 +47,6 @@ public:
     // anchor; installed by main.cpp, so this library never links it.
     using UploadOpener = std::function<void(const QMap<QString, QString> &targets, QWidget *anchor)>;
     static void setUploadOpener(UploadOpener opener);
-    // The batch box's item: 0 reboot, 1 reset, 2 upload.
-    void runBatchOperation(int index);
     // Title -> server_sn of the checked phones, as the batch upload hands it on.
     QMap<QString, QString> checkedUploadTargets() const;
 
@@ -71,17 +71,28 @@ public:
     // twice names its first card.
     PhoneDetail *phoneCard(const QString &serverSn) const;
 
-    // Group control, as far as the phone list needs it: the flag, the
-    // master, and leaving (label back to transparent, master emptied, the
-    // phones not told). Nothing here switches it on.
+    // Group control (state and rules in GroupControl; this only wires).
     bool groupControl() const;
-    QString masterPhone() const { return m_masterPhone; }
+    QString masterPhone() const { return m_groupControl.master(); }
+    // The group-control label.
+    void toggleGroupControl();
+    // The refresh label: off, label transparent, master emptied, the phones
+    // not told.
     void leaveGroupControl();
     // A control window asks for its role; standalone while group control is off.
     int queryMachineControlStatus(const QString &code, const QString &serverSn, int status);
-    // A master's record for the other checked phones; nothing while off.
-    void relayOperation(const QString &id, const QString &otype, int oper, int *datax, int *datay, float *dataf,
-                        const QString &copycontent);
+    // Tells the phone's card (and so its open window) its role; only while on.
+    void notifyMachineControlStatus(const QString &serverSn, int status);
+    // A master's record for the other checked phones, synchronously, each
+    // once; nothing while off. Returns how many phones it reached.
+    int relayOperation(const QString &id, const QString &otype, int oper, int *datax, int *datay, float *dataf,
+                       const QString &copycontent);
+
+    // The control windows, one per phone opened since start, kept across
+    // list rebuilds so a phone is always reopened in its own window.
+    PhoneController *controlWindow(const QString &serverSn) const;
+    void keepControlWindow(const QString &serverSn, PhoneController *window);
+    QList<PhoneController *> controlWindows() const;
 
     SystemTray *systemTray() const { return m_tray; }
     // Whether a tray host shows the tray icon; asked at every close, since
@@ -138,6 +149,11 @@ private:
     void onTreeItemClicked(QTreeWidgetItem *item);
     void onUncheckRefused(int row);
     void recolourBatchBox(int checkedCount);
+    void onBatchActivated(int index);
+    void runServerOrder(bool reset);
+    QVector<GroupControl::Card> cardsForRules();
+    void carryOut(const QVector<GroupControl::Order> &orders);
+    void syncGroupControlLook();
     void selectAllOrInvert(bool invert);
     QTreeWidgetItem *groupItem() const;
     void openPurchasePage();
@@ -157,7 +173,8 @@ private:
     // Set while the tree widget is being built or made to show the rules'
     // state: those changes are not the user's, the change handler skips them.
     bool m_treeUpdating = false;
-    QString m_masterPhone;
+    GroupControl m_groupControl;
+    QHash<QString, QPointer<PhoneController>> m_controlWindows;
     QPointer<UserPanel> m_userPanel;
     QPointer<PurchasePage> m_purchasePage;
     // The phone the next opening of the purchase page preselects.

@@ -52,6 +52,7 @@ PhoneDetail::PhoneDetail(QWidget *parent)
 
 PhoneDetail::~PhoneDetail()
 {
+    releaseWindow();
     // A start still waiting for this card would have nothing to show in.
     if (m_starter)
         m_starter->cancel(this);
@@ -263,19 +264,41 @@ void PhoneDetail::enterPhone()
     else
         qDebug() << "配置文件推送未安装";
 
-    auto *window = new PhoneController;
+    // One window per phone for the life of the client: an ended window is
+    // hidden and opened again here, never made anew.
+    PhoneController *window = m_window;
+    if (!window && m_owner)
+        window = m_owner->controlWindow(m_serverSn);
+    if (!window) {
+        window = new PhoneController;
+        if (m_owner)
+            m_owner->keepControlWindow(m_serverSn, window);
+    }
+    if (window != m_window)
+        adoptWindow(window);
+
     window->show();
+    window->raise();
+    window->activateWindow();
     window->setCurrentId(m_title);
     window->setCurrentTime(m_remainingText);
     window->startStream(m_serverSn);
     m_enterBtn->hide();
 
-    // Orders and questions go to the newest window only; the older ones
-    // are closed (hidden) and never shown again.
-    if (m_window)
-        disconnect(this, nullptr, m_window, nullptr);
-    m_window = window;
+    // The preview's stream goes on (group control relays through it); the
+    // card shows the placeholder while the window shows the phone.
+    QTimer::singleShot(1000, m_preview, [this, opened = QPointer<PhoneController>(window)] {
+        if (opened && opened == m_window && !opened->hasEnded())
+            m_preview->setPictureHeld(true);
+    });
+}
 
+void PhoneDetail::adoptWindow(PhoneController *window)
+{
+    releaseWindow();
+    m_window = window;
+    if (!window)
+        return;
     // The record's arrays live only while the window emits: relay directly.
     connect(window, &PhoneController::sendSigleOperateDataPC, this,
             [this](const QString &otype, int oper, int *datax, int *datay, float *dataf, int mstatus,
@@ -286,19 +309,32 @@ void PhoneDetail::enterPhone()
     connect(window, &PhoneController::getMachineControlStatusPC, this,
             [this](int status) { return emit getMachineControlStatusPD(m_title, m_serverSn, status); },
             Qt::DirectConnection);
-    connect(this, &PhoneDetail::syncOperateDataToPC, window, &PhoneController::applyOperation, Qt::DirectConnection);
+    // Relayed records are not handed to the window: the preview's stream
+    // carries them, so each reaches the phone once (see relayOperation).
     connect(this, &PhoneDetail::ChangeMCSStatusPD, window, &PhoneController::setControlStatus);
     connect(this, &PhoneDetail::SetWindowFrontPD, window, &PhoneController::bringToFront);
     connect(this, &PhoneDetail::GetWidgetIsViblePD, window, &PhoneController::isShown, Qt::DirectConnection);
-    connect(window, &PhoneController::reloadSDK, this, &PhoneDetail::startPreview);
+    connect(window, &PhoneController::reloadSDK, this, &PhoneDetail::windowEnded);
+    if (window->isShown())
+        m_preview->setPictureHeld(true);
+}
 
-    // The control window's stream takes over: the preview's own ends, so a
-    // relayed operation reaches the phone once, through the window, and the
-    // card shows the placeholder until the window is closed.
-    QTimer::singleShot(1000, m_preview, [this, opened = QPointer<PhoneController>(window)] {
-        if (opened && opened->isVisible())
-            m_preview->stopPreview();
-    });
+void PhoneDetail::releaseWindow()
+{
+    if (!m_window)
+        return;
+    disconnect(m_window, nullptr, this, nullptr);
+    disconnect(this, nullptr, m_window, nullptr);
+    m_window = nullptr;
+}
+
+void PhoneDetail::windowEnded()
+{
+    m_preview->setPictureHeld(false);
+    // After a disconnect, reboot or reset the phone dropped the preview's
+    // stream too; otherwise it has been running all along.
+    if (!m_window || m_window->endedByPhone() || !m_preview->isLive())
+        startPreview();
 }
 
 QString PhoneDetail::openWindowId()
@@ -315,9 +351,11 @@ void PhoneDetail::setMachineControlStatus(int status)
     emit ChangeMCSStatusPD(status);
 }
 
-void PhoneDetail::relayOperation(const QString &otype, int oper, int *datax, int *datay, float *dataf,
+bool PhoneDetail::relayOperation(const QString &otype, int oper, int *datax, int *datay, float *dataf,
                                  const QString &copycontent)
 {
-    m_preview->applyOperation(otype, oper, datax, datay, dataf, copycontent);
+    const bool sent = m_preview->applyOperation(otype, oper, datax, datay, dataf, copycontent);
+    // For observers only; no window executes it (it would be a second copy).
     emit syncOperateDataToPC(otype, oper, datax, datay, dataf, copycontent);
+    return sent;
 }

@@ -72,17 +72,24 @@ public:
     // Fetches the phone's connection data off the GUI thread and then opens
     // the preview here; a failed fetch leaves the picture as it is.
     void startPreview();
-    // Group control: a master's record carried out on this phone, through
-    // the preview's own stream and the control window if one was opened.
-    void relayOperation(const QString &otype, int oper, int *datax, int *datay, float *dataf,
+    // Group control: a master's record carried out on this phone, always
+    // through the preview's own stream, which runs whether or not the
+    // control window is open; true when it went out.
+    bool relayOperation(const QString &otype, int oper, int *datax, int *datay, float *dataf,
                         const QString &copycontent);
     void setMachineControlStatus(int status);
     // The server_sn while this card's control window is open, else "-1".
     QString openWindowId();
 
     VideoRenderMini *preview() const { return m_preview; }
-    // The control window opened last, if any.
+    // The control window of this phone, if one was opened (by this card or
+    // by a card of an earlier list).
     PhoneController *controlWindow() const { return m_window; }
+    // Links a control window of this phone to this card; the list build
+    // hands over a window that outlived its card.
+    void adoptWindow(PhoneController *window);
+    // Drops the links to the window (the card is leaving with a rebuild).
+    void releaseWindow();
 
 signals:
     void sendSigleOperateDataPD(QString id, QString otype, int oper, int *datax, int *datay, float *dataf, int mstatus,
@@ -108,6 +115,7 @@ private:
     void onCheckStateChanged(int state);
     void enterPhone();
     void previewFetched(bool ok, const ControlInfo &info);
+    void windowEnded();
 
     // The generated widget tree.
     QVBoxLayout *m_verticalLayout_2 = nullptr;

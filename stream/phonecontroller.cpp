@@ -1,6 +1,7 @@
 #include "stream/phonecontroller.h"
 
 #include "app/logger.h"
+#include "app/memoryrelease.h"
 #include "stream/inputmapping.h"
 #include "stream/streamlook.h"
 #include "stream/videorender.h"
@@ -9,6 +10,7 @@
 #include "widgets/toast.h"
 
 #include <QClipboard>
+#include <QCloseEvent>
 #include <QDebug>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -79,11 +81,10 @@ PhoneController::PhoneController(QWidget *parent)
             return;
         Toast::instance()->show(0, StreamLook::disconnectText(id, res), this);
     });
-    connect(m_videoRender, &VideoRender::closePhoneController, this, [this] {
-        m_videoRender->stopStream();
-        close();
-    });
-    connect(m_videoRender, &VideoRender::exitVideoRender, this, &QWidget::close);
+    // "退出云机" stops the view itself and sends both; a disconnect or a
+    // reboot or reset from the panel sends closePhoneController alone.
+    connect(m_videoRender, &VideoRender::exitVideoRender, this, [this] { finish(false); });
+    connect(m_videoRender, &VideoRender::closePhoneController, this, [this] { finish(true); });
     connect(m_videoRender, &VideoRender::sizeChange, this, [this](bool isVertical) {
         if (isVertical)
             resize(918, 520);
@@ -91,14 +92,44 @@ PhoneController::PhoneController(QWidget *parent)
             resize(520, 918);
     });
 
-    connect(m_titleWidget, &TitleWidget::windowClosed, this, [this] {
-        m_videoRender->stopStream();
-        close();
-        emit reloadSDK();
-    });
+    connect(m_titleWidget, &TitleWidget::windowClosed, this, [this] { finish(false); });
     connect(m_titleWidget, &TitleWidget::windowMin, this, &QWidget::showMinimized);
 
-    QTimer::singleShot(1000, this, &PhoneController::queryControlStatus);
+    QTimer::singleShot(1000, this, [this] {
+        if (!m_ended)
+            queryControlStatus();
+    });
+}
+
+void PhoneController::finish(bool phoneLost)
+{
+    if (m_ended)
+        return;
+    m_ended = true;
+    m_endedByPhone = phoneLost;
+    m_videoRender->stopStream();
+    hide();
+    // An ended window plays no role; the next opening asks again.
+    setControlStatus(-1);
+    LOG_INFO() << "PhoneController: ended" << m_currentId->text() << (phoneLost ? "(phone lost)" : "");
+    emit reloadSDK();
+    // The stream's buffers are freed by now or shortly after, on the
+    // library's threads.
+    QTimer::singleShot(500, this, [] { MemoryRelease::releaseFreed(); });
+}
+
+void PhoneController::closeEvent(QCloseEvent *event)
+{
+    event->ignore();
+    finish(false);
+}
+
+void PhoneController::showRelayReach(int phones)
+{
+    const QString tip = QStringLiteral("已同步到 %1 台云机").arg(phones);
+    // Every finger move comes through here: only a change is worth a call.
+    if (m_mcl->toolTip() != tip)
+        m_mcl->setToolTip(tip);
 }
 
 PhoneController::~PhoneController()
@@ -200,7 +231,19 @@ void PhoneController::setCurrentTime(const QString &text)
 
 void PhoneController::startStream(const QString &sn)
 {
+    // A window opened again asks for its role as a new one does.
+    const bool reopening = m_ended;
+    m_ended = false;
+    m_endedByPhone = false;
+    m_videoRender->resetView();
+    m_videoRender->show();
     m_videoRender->openServerSN(sn);
+    if (reopening) {
+        QTimer::singleShot(1000, this, [this] {
+            if (!m_ended)
+                queryControlStatus();
+        });
+    }
 }
 
 void PhoneController::setControlStatus(int status)
@@ -214,6 +257,8 @@ void PhoneController::showControlStatus()
     const StreamLook::StatusLook look = StreamLook::statusLook(m_controlStatus);
     m_mcl->setText(look.text);
     m_mcl->setStyleSheet(look.styleSheet);
+    if (m_controlStatus != 2)
+        m_mcl->setToolTip(QString());
 }
 
 void PhoneController::queryControlStatus()

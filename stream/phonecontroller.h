@@ -10,8 +10,10 @@ class TitleWidget;
 class VideoRender;
 
 // The window in which the user operates one cloud phone: header, title bar,
-// the live screen and the Android keys. Closing only hides it; a phone is
-// reopened in a new window.
+// the live screen and the Android keys. Every way it ends (title bar, window
+// manager, "退出云机", a disconnect, a reboot or reset) takes one path: the
+// stream stops, the window hides and reloadSDK() tells the card. The card
+// reuses the hidden window the next time the phone is opened.
 class PhoneController final : public DraggableWidget
 {
     Q_OBJECT
@@ -23,7 +25,16 @@ public:
     void setCurrentId(const QString &id);
     void setCurrentTime(const QString &text);
     // Opens the stream on a worker thread, so the window shows at once.
+    // Also reopens an ended window, which then asks for its control status
+    // a second later, as a new window does after construction.
     void startStream(const QString &sn);
+    // The one ending path. phoneLost: the phone's streams are gone (a
+    // disconnect, reboot or reset), so the card's preview must start anew.
+    void finish(bool phoneLost);
+    bool hasEnded() const { return m_ended; }
+    bool endedByPhone() const { return m_endedByPhone; }
+    // Group control: how many phones the last record of this window reached.
+    void showRelayReach(int phones);
 
     int controlStatus() const { return m_controlStatus; }
     VideoRender *videoRender() const { return m_videoRender; }
@@ -47,6 +58,8 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    // The window manager's close (Alt+F4) ends the window like the title bar.
+    void closeEvent(QCloseEvent *event) override;
     // The window takes input methods (pinyin, kana, emoji pickers): their
     // commits reach the phone as text.
     void inputMethodEvent(QInputMethodEvent *event) override;
@@ -75,5 +88,6 @@ private:
     ClickableLabel *m_menuControl = nullptr;
 
     int m_controlStatus = -1;
-    // Openings still fetching; waited for before the view goes away.
+    bool m_ended = false;
+    bool m_endedByPhone = false;
 };

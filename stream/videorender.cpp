@@ -309,7 +309,7 @@ QString VideoRender::serverSn() const
 
 bool VideoRender::isStopped() const
 {
-    return m_session.isClosed();
+    return m_stopped.load() || m_session.isClosed();
 }
 
 bool VideoRender::hasStream() const
@@ -334,16 +334,20 @@ void VideoRender::rememberServerSn(const QString &sn)
 void VideoRender::SetServerSN(const QString &sn)
 {
     rememberServerSn(sn);
+    m_stopped = false;
+    const int generation = ++m_generation;
     // The connection data comes back from the request that fetched it, so a
     // phone opened at the same moment elsewhere cannot swap it under us.
     ControlInfo info;
     const bool fetched = Utils::instance()->fetchControlInfo(sn, &info);
-    finishOpening(sn, fetched, info);
+    finishOpening(sn, fetched, info, generation);
 }
 
 void VideoRender::openServerSN(const QString &sn)
 {
     rememberServerSn(sn);
+    m_stopped = false;
+    const int generation = ++m_generation;
     Async::run(
         this,
         [sn] {
@@ -351,11 +355,16 @@ void VideoRender::openServerSN(const QString &sn)
             const bool fetched = Utils::instance()->fetchControlInfo(sn, &info);
             return std::make_pair(fetched, info);
         },
-        [this, sn](const std::pair<bool, ControlInfo> &answer) { finishOpening(sn, answer.first, answer.second); });
+        [this, sn, generation](const std::pair<bool, ControlInfo> &answer) {
+            finishOpening(sn, answer.first, answer.second, generation);
+        });
 }
 
-void VideoRender::finishOpening(const QString &sn, bool fetched, const ControlInfo &info)
+void VideoRender::finishOpening(const QString &sn, bool fetched, const ControlInfo &info, int generation)
 {
+    // Stopped (the window ended) or opened again since this was asked.
+    if (generation != m_generation.load() || m_stopped.load())
+        return;
     if (fetched) {
         openStream(info);
     } else {
@@ -380,8 +389,23 @@ void VideoRender::openStream(const ControlInfo &info)
 
 void VideoRender::stopStream()
 {
-    m_session.close();
+    m_stopped = true;
+    ++m_generation;
+    Async::cancel(this);
+    m_session.stop();
     close();
+}
+
+void VideoRender::resetView()
+{
+    m_hasPicture = false;
+    m_touchState = -1;
+    m_phoneControl->hide();
+    if (!m_portrait.load()) {
+        m_portrait = true;
+        emit sizeChange(false);
+    }
+    relayout();
 }
 
 void VideoRender::togglePanel()
@@ -579,17 +603,29 @@ void VideoRender::onReconnecting(int code)
     LOG_INFO() << "VideoRender: onReconnecting: " << code;
 }
 
+void VideoRender::streamDropped(int code)
+{
+    // Told on the GUI thread, and only if the stream that dropped is still
+    // the one this view shows: a reused window is not closed by the end of
+    // its previous opening.
+    const int generation = m_generation.load();
+    onGuiThread([this, code, generation] {
+        if (generation != m_generation.load() || m_stopped.load())
+            return;
+        emit OnConnectedSignal(QString::number(code), phoneId());
+        emit closePhoneController();
+    });
+}
+
 void VideoRender::onDisconnected(int code)
 {
-    emit OnConnectedSignal(QString::number(code), phoneId());
-    emit closePhoneController();
+    streamDropped(code);
     LOG_INFO() << "VideoRender: onDisconnected " << code;
 }
 
 void VideoRender::onDisconnected(int code, const char *message)
 {
-    emit OnConnectedSignal(QString::number(code), phoneId());
-    emit closePhoneController();
+    streamDropped(code);
     LOG_INFO() << "VideoRender: onDisconnected " << code << " msg : " << QString::fromUtf8(message ? message : "");
 }
 

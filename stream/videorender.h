@@ -54,8 +54,13 @@ public:
     // stopped or destroyed meanwhile. GUI thread.
     void openServerSN(const QString &sn);
     void togglePanel();
+    // Back to how a new view looks (portrait, background picture, panel
+    // hidden), for a control window opened again.
+    void resetView();
     // Stops the player (if one was started) and closes the view. A stream
-    // still being opened on the worker thread is not started afterwards.
+    // still being opened on the worker thread is not started afterwards,
+    // and no notification of the stopped stream reaches the window. A later
+    // openServerSN() starts afresh (a control window is reused).
     void stopStream();
 
     // Input, all on the GUI thread.
@@ -69,7 +74,7 @@ public:
 
     bool isPortrait() const { return m_portrait.load(); }
     bool hasStream() const;
-    // True once the view was stopped or closed; a stream never starts after.
+    // True from stopStream() until the next opening.
     bool isStopped() const;
     FrameCounters frameCounters() const;
 
@@ -104,7 +109,8 @@ private:
     void setupUi();
     void relayout();
     void rememberServerSn(const QString &sn);
-    void finishOpening(const QString &sn, bool fetched, const ControlInfo &info);
+    void finishOpening(const QString &sn, bool fetched, const ControlInfo &info, int generation);
+    void streamDropped(int code);
     void openStream(const ControlInfo &info);
     void showFrame(QImage frame);
     void rotate();
@@ -132,6 +138,9 @@ private:
     std::atomic<bool> m_portrait{true};
 
     bool m_hasPicture = false;
+    // One per opening: answers and notifications of an older one are dropped.
+    std::atomic<int> m_generation{0};
+    std::atomic<bool> m_stopped{false};
 
     // Written by the opening worker and read by library threads.
     mutable QMutex m_idMutex;

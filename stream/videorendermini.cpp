@@ -69,6 +69,7 @@ void VideoRenderMini::openPreview(const QString &title, const ControlInfo &info)
         QMutexLocker lock(&m_titleMutex);
         m_title = title;
     }
+    m_lost = false;
     m_session.open(info);
 }
 
@@ -83,10 +84,22 @@ QString VideoRenderMini::title() const
     return m_title;
 }
 
-void VideoRenderMini::applyOperation(const QString &otype, int oper, int *datax, int *datay, float *dataf,
+bool VideoRenderMini::applyOperation(const QString &otype, int oper, int *datax, int *datay, float *dataf,
                                      const QString &copycontent)
 {
-    m_session.relay(otype, oper, datax, datay, dataf, copycontent);
+    return m_session.relay(otype, oper, datax, datay, dataf, copycontent);
+}
+
+void VideoRenderMini::setPictureHeld(bool held)
+{
+    m_pictureHeld = held;
+    if (held)
+        showPlaceholder();
+}
+
+bool VideoRenderMini::isLive() const
+{
+    return m_session.hasStream() && !m_lost.load();
 }
 
 void VideoRenderMini::onFrameReady()
@@ -102,6 +115,8 @@ void VideoRenderMini::onFrameReady()
 
 void VideoRenderMini::showFrame(QImage frame)
 {
+    if (m_pictureHeld)
+        return;
     m_content->setPixmap(QPixmap::fromImage(std::move(frame)));
 }
 
@@ -140,6 +155,7 @@ QString VideoRenderMini::disconnectReason(int code)
 
 void VideoRenderMini::onConnected()
 {
+    m_lost = false;
     LOG_INFO() << "vrm onConnected: ";
 }
 
@@ -150,11 +166,13 @@ void VideoRenderMini::onReconnecting(int code)
 
 void VideoRenderMini::onDisconnected(int code)
 {
+    m_lost = true;
     LOG_INFO() << title() << "vrm onDisconnected1: " << code;
 }
 
 void VideoRenderMini::onDisconnected(int code, const char *message)
 {
+    m_lost = true;
     LOG_INFO() << title() << " vrm onDisconnected2: " << code << "---" << disconnectReason(code) << "---"
                << QString::fromUtf8(message ? message : "");
 }

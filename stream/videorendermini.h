@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <atomic>
+
 
 class QGridLayout;
 class QLabel;
@@ -44,10 +46,17 @@ public:
     void openPreview(const QString &title, const ControlInfo &info);
     // Carries out a relayed operation record on this preview's phone; does
     // nothing before a stream was opened. GUI thread.
-    void applyOperation(const QString &otype, int oper, int *datax, int *datay, float *dataf,
+    // True when the record went out on a stream.
+    bool applyOperation(const QString &otype, int oper, int *datax, int *datay, float *dataf,
                         const QString &copycontent);
+    // While held the card shows the placeholder but the stream goes on, so
+    // relayed operations still reach the phone; released, frames show again.
+    void setPictureHeld(bool held);
+    bool isPictureHeld() const { return m_pictureHeld; }
 
     bool hasStream() const;
+    // A stream is open and has not been dropped by the phone since.
+    bool isLive() const;
     FrameCounters frameCounters() const;
     // The reason written beside a disconnect code in the log.
     static QString disconnectReason(int code);
@@ -75,6 +84,8 @@ private:
     QLabel *m_content = nullptr;
 
     QTimer m_relayoutTimer;
+    bool m_pictureHeld = false;
+    std::atomic<bool> m_lost{false};
 
     // Written on the GUI thread, read by library threads.
     mutable QMutex m_titleMutex;

@@ -71,8 +71,10 @@ void PhoneChecks::setPhoneState(int row, Qt::CheckState state)
         return;
     }
     m_states[row] = wanted;
-    emit phoneStateChanged(row, wanted);
+    // The list first: the views that follow may change rows of the same
+    // title, and the minimum-two rule must judge those on the new list.
     rebuildCheckedList();
+    emit phoneStateChanged(row, wanted);
 
     if (!m_groupControl)
         return;

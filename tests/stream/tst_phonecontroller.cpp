@@ -113,7 +113,7 @@ private slots:
     }
 
     // A disconnect on a library thread: the toast names phone and code, the
-    // window closes, and the card's preview is not reloaded.
+    // window ends, and the card is told the phone dropped its streams.
     void disconnectClosesWithToast()
     {
         PhoneController window;
@@ -126,17 +126,51 @@ private slots:
         delete library;
         QTRY_VERIFY(!window.isVisible());
         QCOMPARE(Toast::instance()->window()->text(), QStringLiteral("云手机 云机A 断开连接.(196614)"));
-        QCOMPARE(reload.count(), 0);
+        QCOMPARE(reload.count(), 1);
+        QVERIFY(window.endedByPhone());
     }
 
-    void titleCloseReloadsPreview()
+    // Every way the window ends: hidden, stream stopped, role back to
+    // standalone, the card told once.
+    void everyEndingTakesOnePath_data()
     {
+        QTest::addColumn<int>("way");
+        QTest::addColumn<bool>("phoneLost");
+        QTest::newRow("title bar") << 0 << false;
+        QTest::newRow("window manager") << 1 << false;
+        QTest::newRow("退出云机") << 2 << false;
+        QTest::newRow("reboot or reset") << 3 << true;
+    }
+
+    void everyEndingTakesOnePath()
+    {
+        QFETCH(int, way);
         PhoneController window;
         window.show();
+        window.setControlStatus(2);
         QSignalSpy reload(&window, &PhoneController::reloadSDK);
-        emit window.findChild<TitleWidget *>(QStringLiteral("titleWidget"))->windowClosed();
+        switch (way) {
+        case 0:
+            emit window.findChild<TitleWidget *>(QStringLiteral("titleWidget"))->windowClosed();
+            break;
+        case 1:
+            QVERIFY(!window.close()); // refused by the window, which ends itself instead
+            break;
+        case 2:
+            window.videoRender()->stopStream();
+            emit window.videoRender()->exitVideoRender();
+            emit window.videoRender()->closePhoneController();
+            break;
+        default:
+            emit window.videoRender()->closePhoneController();
+            break;
+        }
         QVERIFY(!window.isVisible());
+        QVERIFY(window.hasEnded());
+        QVERIFY(window.videoRender()->isStopped());
+        QCOMPARE(window.controlStatus(), -1);
         QCOMPARE(reload.count(), 1);
+        QTEST(window.endedByPhone(), "phoneLost");
     }
 
     // The view's records go out with the window's status; paste records are

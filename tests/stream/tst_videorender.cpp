@@ -318,7 +318,7 @@ private slots:
         library->start();
         QVERIFY(library->wait(10000));
         delete library;
-        QCOMPARE(reported.count(), 1);
+        QTRY_COMPARE(reported.count(), 1);
         QCOMPARE(reported.at(0).at(0).toString(), QStringLiteral("196613"));
         QCOMPARE(reported.at(0).at(1).toString(), QStringLiteral("P-1"));
         QCOMPARE(closing.count(), 1);
