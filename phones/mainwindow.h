@@ -15,6 +15,7 @@ class PhoneDetail;
 class PhoneChecks;
 class PreviewStarter;
 class QMouseEvent;
+class QTimer;
 class QTreeWidgetItem;
 class SystemTray;
 struct PhoneRecord;
@@ -113,6 +114,9 @@ private:
     FlowLayout *m_cardLayout = nullptr;
     PhoneChecks *m_phoneChecks = nullptr;
     PreviewStarter *m_previewStarter = nullptr;
+    // Starts the previews of the cards built last, once: a rebuild before it
+    // fires (sign-in loads the list twice) restarts it.
+    QTimer *m_previewTimer = nullptr;
     // The cards of the current list: made by the rebuild, dropped by it.
     QList<QPointer<PhoneDetail>> m_cards;
     QHash<QString, QPointer<PhoneDetail>> m_cardsBySn;

@@ -153,6 +153,65 @@ private slots:
         disconnect(connection);
     }
 
+    // A sign-in that stored nothing is never a success, whatever the server
+    // left out of its answer.
+    void refusalWithoutMessageIsAFailure_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("refused, empty msg") << QByteArray("{\"code\":500,\"msg\":\"\"}") << QStringLiteral("登录失败");
+        QTest::newRow("refused, no msg") << QByteArray("{\"code\":403}") << QStringLiteral("登录失败");
+        QTest::newRow("accepted, no token")
+            << QByteArray("{\"code\":200,\"msg\":\"\",\"data\":{\"phone\":\"1\"}}") << QStringLiteral("登录失败");
+        QTest::newRow("refused, with msg") << QByteArray("{\"code\":500,\"msg\":\"验证码错误\"}")
+                                           << QStringLiteral("验证码错误");
+    }
+
+    void refusalWithoutMessageIsAFailure()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(QString, shown);
+        AppEvent::instance()->setToken(QStringLiteral("before"));
+        m_server->setAnswer(200, answer);
+        QCOMPARE(Utils::instance()->login(QStringLiteral("13800138000"), QStringLiteral("123456")), shown);
+        QCOMPARE(AppEvent::instance()->token(), QStringLiteral("before"));
+    }
+
+    // A code-100 answer to a request that left with an earlier session's
+    // token arrives after a new sign-in: the new session stays.
+    void lateExpiryOfAnEarlierSessionSignsOutNobody()
+    {
+        AppEvent::instance()->setToken(QStringLiteral("old-session"));
+        m_server->setAnswer(200, "{\"code\":100,\"msg\":\"登录已过期\"}");
+        m_server->setHolding(true);
+        m_server->clearRequests();
+        int expiries = 0;
+        auto connection = connect(AppEvent::instance(), &AppEvent::sessionExpired, this, [&expiries] { ++expiries; });
+        bool result = true;
+        std::unique_ptr<QThread> worker(QThread::create([&result] {
+            ControlInfo out;
+            result = Utils::instance()->fetchControlInfo(QStringLiteral("S1"), &out);
+        }));
+        worker->start();
+        QTRY_COMPARE(m_server->requests().size(), 1);
+        QVERIFY(m_server->lastRequest().contains("X-Token:Bearer old-session"));
+
+        AppEvent::instance()->setToken(QStringLiteral("new-session"));
+        m_server->setHolding(false);
+        m_server->releaseHeld();
+        QVERIFY(worker->wait(10000));
+        QVERIFY(!result);
+        QTest::qWait(100);
+        QCOMPARE(expiries, 0);
+        QCOMPARE(AppEvent::instance()->token(), QStringLiteral("new-session"));
+
+        // The same answer to the current session's request does sign out.
+        QVERIFY(Utils::instance()->serverList().isEmpty());
+        QCOMPARE(expiries, 1);
+        QVERIFY(AppEvent::instance()->token().isEmpty());
+        disconnect(connection);
+    }
+
     // Nobody is signed in yet while signing in: a 100 there is a refusal.
     void signInAnsweredWith100IsOnlyARefusal()
     {
