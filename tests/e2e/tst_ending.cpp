@@ -194,6 +194,7 @@ private slots:
             QVERIFY2(dumps().isEmpty(), qPrintable(dumps().join(QLatin1Char(' '))));
             // The farm notices the closed streams before the next round.
             QTRY_COMPARE_WITH_TIMEOUT(streaming(serials), 0, 30000);
+            qInfo() << "round" << round << "ended cleanly";
         }
     }
 };
