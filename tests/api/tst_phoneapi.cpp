@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <vector>
 
 // The phone and account operations against a scripted server: the answers a
 // real backend would rarely give, the remaining-time text and the hand-over
@@ -210,6 +211,35 @@ private slots:
         QCOMPARE(expiries, 1);
         QVERIFY(AppEvent::instance()->token().isEmpty());
         disconnect(connection);
+    }
+
+    // A server that takes the request and never answers: each operation
+    // gives up within the request bound and takes its network-failure
+    // result (run side by side, so the suite waits for one bound only).
+    void timedOutRequestsFailLikeTheNetwork()
+    {
+        m_server->setSilent(true);
+        QString signIn;
+        bool codeSent = true;
+        QString list = QStringLiteral("unset");
+        bool flow = true;
+        std::vector<std::unique_ptr<QThread>> calls;
+        calls.emplace_back(QThread::create(
+            [&] { signIn = Utils::instance()->login(QStringLiteral("13800138000"), QStringLiteral("123456")); }));
+        calls.emplace_back(QThread::create([&] { codeSent = Utils::instance()->sendMsg(QStringLiteral("13800138000")); }));
+        calls.emplace_back(QThread::create([&] { list = Utils::instance()->serverList(); }));
+        calls.emplace_back(QThread::create([&] { flow = Utils::instance()->fetchFlowToken(QStringLiteral("S1")); }));
+        for (auto &call : calls)
+            call->start();
+        for (auto &call : calls)
+            QVERIFY(call->wait(30000));
+        m_server->setSilent(false);
+        QCOMPARE(signIn, QStringLiteral("网络异常"));
+        QVERIFY(!codeSent);
+        QCOMPARE(list, QString());
+        QVERIFY(!flow);
+        QCOMPARE(m_server->requests().size(), 4);
+        QCOMPARE(AppEvent::instance()->token(), QStringLiteral("token-1"));
     }
 
     // Nobody is signed in yet while signing in: a 100 there is a refusal.
