@@ -5,8 +5,11 @@
 #include "localcloud/api/apiservice.h"
 #include "localcloud/core/activitylog.h"
 #include "localcloud/core/cloudstate.h"
+#include "localcloud/core/stscredentials.h"
+#include "localcloud/objectstore/objectstore.h"
 #include "localcloud/phonefarm/phonefarm.h"
 #include "localcloud/pages/pagesservice.h"
+#include "localcloud/push/pushservice.h"
 
 #include <QCommandLineParser>
 #include <QGuiApplication>
@@ -98,7 +101,7 @@ int main(int argc, char *argv[])
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "The operator's services on this machine: account and phone API, phone farm, admin API.\n"
+        "The operator's services on this machine: account and phone API, push service, phone farm, object store, admin API.\n"
         "Prints \"LOCALCLOUD READY {...ports...}\" when it serves, and writes the same JSON to "
         "<state-dir>/ports.json."));
     parser.addHelpOption();
@@ -109,9 +112,22 @@ int main(int argc, char *argv[])
     const QCommandLineOption adminPort(QStringLiteral("admin-port"),
                                        QStringLiteral("Admin API port, loopback only, default 18090 (0 = any free port)."),
                                        QStringLiteral("port"), QStringLiteral("18090"));
+    const QCommandLineOption pushPort(QStringLiteral("push-port"),
+                                      QStringLiteral("Push service (WebSocket) port, default 18081 (0 = any free port)."),
+                                      QStringLiteral("port"), QStringLiteral("18081"));
+    const QCommandLineOption pushResendAfter(
+        QStringLiteral("push-resend-after"),
+        QStringLiteral("Seconds after which an unacknowledged expiry notice is sent again on the user's next "
+                       "connection, default 30."),
+        QStringLiteral("seconds"), QStringLiteral("30"));
     const QCommandLineOption farmPort(QStringLiteral("farm-port"),
                                       QStringLiteral("Phone farm port, default 18100 (0 = any free port)."), QStringLiteral("port"),
                                       QStringLiteral("18100"));
+    const QCommandLineOption objectStorePort(
+        QStringLiteral("objectstore-port"),
+        QStringLiteral("Object store port, default 18110 (0 = any free port); reached as bj.bos.localhost "
+                       "and <bucket>.bj.bos.localhost."),
+        QStringLiteral("port"), QStringLiteral("18110"));
     const QCommandLineOption stateDir(QStringLiteral("state-dir"),
                                       QStringLiteral("Folder for the persistent state, default %1.").arg(defaultStateDir),
                                       QStringLiteral("dir"),
@@ -132,14 +148,18 @@ int main(int argc, char *argv[])
     const QCommandLineOption tokenTtl(QStringLiteral("token-ttl"),
                                       QStringLiteral("Seconds a sign-in token stays valid, default 30 days."),
                                       QStringLiteral("seconds"), QString::number(30 * 24 * 3600));
-    parser.addOptions({apiPort, adminPort, farmPort, stateDir, seed, host, codeTtl, resendInterval, tokenTtl});
+    parser.addOptions({apiPort, adminPort, pushPort, pushResendAfter, farmPort, objectStorePort, stateDir, seed, host, codeTtl,
+                       resendInterval, tokenTtl});
     parser.process(app);
 
     quint16 apiPortValue = 0;
     quint16 adminPortValue = 0;
     quint16 farmPortValue = 0;
+    quint16 objectStorePortValue = 0;
+    quint16 pushPortValue = 0;
     if (!parsePort(parser, apiPort, &apiPortValue) || !parsePort(parser, adminPort, &adminPortValue)
-        || !parsePort(parser, farmPort, &farmPortValue))
+        || !parsePort(parser, farmPort, &farmPortValue) || !parsePort(parser, objectStorePort, &objectStorePortValue)
+        || !parsePort(parser, pushPort, &pushPortValue))
         return fail(QStringLiteral("ports are numbers from 0 to 65535"));
     const QString seedValue = parser.value(seed);
     if (seedValue != QLatin1String("demo") && seedValue != QLatin1String("empty"))
@@ -155,6 +175,11 @@ int main(int argc, char *argv[])
     limits.tokenTtlMs = parser.value(tokenTtl).toLongLong(&ok3) * 1000;
     if (!ok1 || !ok2 || !ok3 || limits.codeTtlMs < 0 || limits.resendIntervalMs < 0 || limits.tokenTtlMs < 0)
         return fail(QStringLiteral("--code-ttl, --resend-interval and --token-ttl take whole seconds"));
+    PushService::Options pushOptions;
+    bool ok4 = false;
+    pushOptions.resendAfterMs = parser.value(pushResendAfter).toLongLong(&ok4) * 1000;
+    if (!ok4 || pushOptions.resendAfterMs < 0)
+        return fail(QStringLiteral("--push-resend-after takes whole seconds"));
 
     ActivityLog log;
     CloudState state(limits);
@@ -171,6 +196,10 @@ int main(int argc, char *argv[])
     for (const CloudState::Phone &phone : state.allPhones())
         farm.addPhone(phone.padCode, phone.title);
 
+    PushService push(state, log, pushOptions);
+    if (!push.listen(hostAddress, pushPortValue, &error))
+        return fail(error);
+
     // Control data must name an address a client can dial.
     const QString controlIp = hostAddress == QHostAddress::AnyIPv4 || hostAddress == QHostAddress::AnyIPv6
                                   ? QStringLiteral("127.0.0.1")
@@ -183,9 +212,16 @@ int main(int argc, char *argv[])
     ApiService api(state, log, farm, controlIp);
     PagesService::install(apiServer); // before the API's catch-all routes
     api.install(apiServer);
+    // The object store listens where the API does: *.localhost names reach
+    // it on loopback, and --host opens it like the API.
+    StsCredentials stsCredentials;
+    ObjectStore objectStore(stsCredentials, log, stateDirValue + QStringLiteral("/objectstore"));
+    if (!objectStore.listen(hostAddress.toString(), objectStorePortValue, &error))
+        return fail(error);
+
     httplib::Server adminServer;
     adminServer.set_payload_max_length(MaxBody);
-    AdminService admin(state, log, farm);
+    AdminService admin(state, log, farm, stsCredentials, objectStore, push);
     admin.install(adminServer);
 
     const int apiBound = bindServer(apiServer, hostAddress.toString(), apiPortValue);
@@ -201,21 +237,25 @@ int main(int argc, char *argv[])
     quitOnSignals(app);
 
     // Written by hand to keep the keys in this order for people reading it.
-    const QByteArray portsJson = QStringLiteral("{\"api\":%1,\"admin\":%2,\"farm\":%3}")
+    const QByteArray portsJson = QStringLiteral("{\"api\":%1,\"admin\":%2,\"farm\":%3,\"objectstore\":%4,\"push\":%5}")
                                      .arg(apiBound)
                                      .arg(adminBound)
                                      .arg(farm.port())
+                                     .arg(objectStore.port())
+                                     .arg(push.port())
                                      .toUtf8();
     QSaveFile portsFile(stateDirValue + QStringLiteral("/ports.json"));
     if (!portsFile.open(QIODevice::WriteOnly) || portsFile.write(portsJson + '\n') < 0 || !portsFile.commit())
         log.console(QStringLiteral("cannot write %1").arg(portsFile.fileName()));
 
     log.console(QStringLiteral("state in %1 (%2 phones)").arg(stateDirValue).arg(state.allPhones().size()));
-    log.console(QStringLiteral("api http://%1:%2  admin http://127.0.0.1:%3  farm %1:%4")
+    log.console(QStringLiteral("api http://%1:%2  admin http://127.0.0.1:%3  farm %1:%4  object store %5  push ws://%1:%6/")
                     .arg(controlIp)
                     .arg(apiBound)
                     .arg(adminBound)
-                    .arg(farm.port()));
+                    .arg(farm.port())
+                    .arg(objectStore.endpoint())
+                    .arg(push.port()));
     std::printf("LOCALCLOUD READY %s\n", portsJson.constData());
     std::fflush(stdout);
 
@@ -223,6 +263,7 @@ int main(int argc, char *argv[])
 
     apiServer.stop();
     adminServer.stop();
+    objectStore.stop();
     apiThread.join();
     adminThread.join();
     log.console(QStringLiteral("stopped"));

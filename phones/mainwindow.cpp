@@ -187,18 +187,6 @@ void MainWindow::setupPhonePage()
     });
 }
 
-void MainWindow::createPushClient()
-{
-    // Start-up and every sign-in come through here. There is no push
-    // channel client to make, so nothing happens.
-}
-
-void MainWindow::releasePushClient()
-{
-    // Sign-outs come through here; there is no push channel client to
-    // release (see createPushClient).
-}
-
 void MainWindow::switchPage(int index)
 {
     switch (index) {

@@ -18,6 +18,7 @@ class QMouseEvent;
 class QTimer;
 class QTreeWidgetItem;
 class SystemTray;
+class WebsocketClientAndReConnect;
 struct PhoneRecord;
 
 namespace Ui {
@@ -36,9 +37,11 @@ class MainWindow final : public DraggableWidget
 public:
     static MainWindow *instance();
 
-    // Sign-in makes a new push client, sign-out releases it.
+    // Sign-in makes a new push client (replacing the one before), sign-out
+    // releases it.
     void createPushClient();
     void releasePushClient();
+    WebsocketClientAndReConnect *pushClient() const;
 
     // 0: the phone page (reloads the list), 1: the purchase page.
     void switchPage(int index);
@@ -125,4 +128,5 @@ private:
     bool m_treeUpdating = false;
     QString m_masterPhone;
     QPointer<QWidget> m_userPanel;
+    QPointer<WebsocketClientAndReConnect> m_pushClient;
 };

@@ -3,6 +3,9 @@
 #include "localcloud/core/activitylog.h"
 #include "localcloud/phonefarm/phonefarm.h"
 #include "localcloud/core/httputil.h"
+#include "localcloud/core/stscredentials.h"
+#include "localcloud/objectstore/objectstore.h"
+#include "localcloud/push/pushservice.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -53,10 +56,14 @@ std::optional<qint64> parseTime(const QJsonValue &value)
 
 } // namespace
 
-AdminService::AdminService(CloudState &state, ActivityLog &log, PhoneFarm &farm)
+AdminService::AdminService(CloudState &state, ActivityLog &log, PhoneFarm &farm, StsCredentials &credentials,
+                           ObjectStore &objectStore, PushService &push)
     : m_state(state)
     , m_log(log)
     , m_farm(farm)
+    , m_credentials(credentials)
+    , m_objectStore(objectStore)
+    , m_push(push)
 {
 }
 
@@ -79,6 +86,20 @@ void AdminService::install(httplib::Server &server)
     server.Get("/admin/phones", route(&AdminService::phones));
     server.Get(R"(/admin/phone/([^/]+))", route(&AdminService::phoneState));
     server.Post(R"(/admin/phone/([^/]+)/kick)", route(&AdminService::kick));
+    server.Post("/admin/objectstore/credentials", route(&AdminService::issueStsCredentials));
+    server.Post("/admin/objectstore/credentials/expire", route(&AdminService::expireStsCredentials));
+    server.Post("/admin/objectstore/faults", route(&AdminService::addStoreFault));
+    server.Get("/admin/objectstore/faults", route(&AdminService::storeFaults));
+    server.Post("/admin/objectstore/faults/clear", route(&AdminService::clearStoreFaults));
+    server.Post("/admin/objectstore/clock", route(&AdminService::setStoreClock));
+    server.Get("/admin/objectstore/objects", route(&AdminService::storedObjects));
+    server.Get("/admin/objectstore/requests", route(&AdminService::storeRequests));
+    server.Post("/admin/push/notice", route(&AdminService::pushNotice));
+    server.Get("/admin/push/connections", route(&AdminService::pushConnections));
+    server.Post("/admin/push/drop", route(&AdminService::pushDrop));
+    server.Post("/admin/push/silent", route(&AdminService::pushSilent));
+    server.Post("/admin/push/refuse", route(&AdminService::pushRefuse));
+    server.Get("/admin/push/log", route(&AdminService::pushLog));
     server.set_error_handler([](const httplib::Request &, httplib::Response &response) {
         if (!response.body.empty())
             return;
@@ -224,6 +245,124 @@ AdminService::Answer AdminService::kick(const QJsonObject &, const QString &key)
     m_farm.kick(phone->padCode);
     m_log.addEvent(QStringLiteral("admin_kick"), adminRecord(*phone));
     return Answer{200, QJsonObject{{QStringLiteral("kicked"), phone->padCode}}};
+}
+
+AdminService::Answer AdminService::issueStsCredentials(const QJsonObject &params, const QString &)
+{
+    const qint64 ttl = params.contains(QStringLiteral("ttl")) ? text(params, "ttl").toLongLong() : 3600;
+    const QString bucket = text(params, "bucket");
+    const bool withToken = params.value(QStringLiteral("token")).toBool(true);
+    if (ttl <= 0)
+        return error(400, QStringLiteral("\"ttl\" is a positive number of seconds"));
+    const StsCredentials::Credential credential = m_credentials.issue(ttl, bucket, withToken);
+    m_log.addEvent(QStringLiteral("admin_sts"),
+                   QJsonObject{{QStringLiteral("accessKeyId"), credential.accessKeyId}, {QStringLiteral("bucket"), bucket}});
+    return Answer{200, QJsonObject{{QStringLiteral("accessKeyId"), credential.accessKeyId},
+                                   {QStringLiteral("secretAccessKey"), credential.secretAccessKey},
+                                   {QStringLiteral("sessionToken"), credential.sessionToken},
+                                   {QStringLiteral("bucket"), credential.bucket},
+                                   {QStringLiteral("endpoint"), m_objectStore.endpoint()},
+                                   {QStringLiteral("expiration"),
+                                    QDateTime::fromMSecsSinceEpoch(credential.expiresAtMs, Qt::UTC).toString(Qt::ISODate)}}};
+}
+
+AdminService::Answer AdminService::expireStsCredentials(const QJsonObject &params, const QString &)
+{
+    if (!m_credentials.expire(text(params, "accessKeyId")))
+        return error(404, QStringLiteral("no such \"accessKeyId\""));
+    return Answer{200, QJsonObject{{QStringLiteral("expired"), 1}}};
+}
+
+AdminService::Answer AdminService::addStoreFault(const QJsonObject &params, const QString &)
+{
+    ObjectStore::Fault fault;
+    QString reason;
+    if (!ObjectStore::Fault::fromJson(params, &fault, &reason))
+        return error(400, reason);
+    m_objectStore.addFault(fault);
+    return Answer{200, QJsonObject{{QStringLiteral("faults"), m_objectStore.faults()}}};
+}
+
+AdminService::Answer AdminService::storeFaults(const QJsonObject &, const QString &)
+{
+    return Answer{200, QJsonObject{{QStringLiteral("faults"), m_objectStore.faults()}}};
+}
+
+AdminService::Answer AdminService::clearStoreFaults(const QJsonObject &, const QString &)
+{
+    m_objectStore.clearFaults();
+    return Answer{200, QJsonObject{{QStringLiteral("faults"), QJsonArray()}}};
+}
+
+AdminService::Answer AdminService::setStoreClock(const QJsonObject &params, const QString &)
+{
+    m_objectStore.setClockOffset(text(params, "offset").toLongLong());
+    return Answer{200, QJsonObject{{QStringLiteral("offset"), m_objectStore.clockOffset()}}};
+}
+
+AdminService::Answer AdminService::storedObjects(const QJsonObject &params, const QString &)
+{
+    return Answer{200, QJsonObject{{QStringLiteral("objects"), m_objectStore.objects(text(params, "bucket"))}}};
+}
+
+AdminService::Answer AdminService::storeRequests(const QJsonObject &params, const QString &)
+{
+    return Answer{200, QJsonObject{{QStringLiteral("requests"), m_objectStore.requests(text(params, "limit").toInt())}}};
+}
+AdminService::Answer AdminService::pushNotice(const QJsonObject &params, const QString &)
+{
+    if (text(params, "phone").isEmpty())
+        return error(400, QStringLiteral("give the user's \"phone\" number"));
+    const QJsonObject answer = m_push.sendNotice(params);
+    if (answer.contains(QStringLiteral("error")))
+        return Answer{404, answer};
+    return Answer{200, answer};
+}
+
+AdminService::Answer AdminService::pushConnections(const QJsonObject &, const QString &)
+{
+    return Answer{200, QJsonObject{{QStringLiteral("connections"), m_push.connections()}}};
+}
+
+AdminService::Answer AdminService::pushDrop(const QJsonObject &params, const QString &)
+{
+    const bool close = params.value(QStringLiteral("close")).toBool() || text(params, "close") == QLatin1String("true");
+    return Answer{200, QJsonObject{{QStringLiteral("dropped"), m_push.dropAll(!close)}}};
+}
+
+AdminService::Answer AdminService::pushSilent(const QJsonObject &params, const QString &)
+{
+    const QJsonValue on = params.value(QStringLiteral("on"));
+    const bool silent = on.isBool() ? on.toBool() : (on.isUndefined() || text(params, "on") == QLatin1String("true"));
+    m_push.setSilent(silent);
+    return Answer{200, QJsonObject{{QStringLiteral("silent"), silent}}};
+}
+
+AdminService::Answer AdminService::pushRefuse(const QJsonObject &params, const QString &)
+{
+    bool ok = false;
+    const int seconds = text(params, "seconds").toInt(&ok);
+    if (!ok || seconds < 0)
+        return error(400, QStringLiteral("give \"seconds\" (0 accepts again at once)"));
+    const qint64 until = m_push.refuseFor(seconds);
+    return Answer{200, QJsonObject{{QStringLiteral("seconds"), seconds},
+                                   {QStringLiteral("until"), until > 0 ? QDateTime::fromMSecsSinceEpoch(until).toString(Qt::ISODateWithMs)
+                                                                       : QString()}}};
+}
+
+AdminService::Answer AdminService::pushLog(const QJsonObject &params, const QString &)
+{
+    const QString type = text(params, "type");
+    QJsonArray list;
+    for (const QJsonValue &event : m_log.events(text(params, "after").toLongLong(), QString())) {
+        const QString eventType = event.toObject().value(QStringLiteral("type")).toString();
+        if (!eventType.startsWith(QLatin1String("push_")))
+            continue;
+        if (!type.isEmpty() && eventType != type && eventType != QLatin1String("push_") + type)
+            continue;
+        list.append(event);
+    }
+    return Answer{200, QJsonObject{{QStringLiteral("events"), list}}};
 }
 
 QJsonObject AdminService::adminRecord(const CloudState::Phone &phone) const

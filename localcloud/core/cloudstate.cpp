@@ -224,9 +224,19 @@ CloudState::SignIn CloudState::signIn(const QString &phone, const QString &code)
 
 std::optional<CloudState::User> CloudState::userForToken(const QString &token) const
 {
+    return userForTokenOfKind(token, QStringLiteral("user"));
+}
+
+std::optional<CloudState::User> CloudState::userForPushToken(const QString &token) const
+{
+    return userForTokenOfKind(token, QStringLiteral("wss"));
+}
+
+std::optional<CloudState::User> CloudState::userForTokenOfKind(const QString &token, const QString &kind) const
+{
     QMutexLocker lock(&m_mutex);
     const auto it = m_tokens.constFind(token);
-    if (token.isEmpty() || it == m_tokens.constEnd() || it->kind != QLatin1String("user")
+    if (token.isEmpty() || it == m_tokens.constEnd() || it->kind != kind
         || it->expiresAtMs <= nowMs())
         return std::nullopt;
     for (const User &user : m_users) {

@@ -108,6 +108,8 @@ public:
 
     // The user a sign-in token belongs to; nothing when unknown or expired.
     std::optional<User> userForToken(const QString &token) const;
+    // The same for a push-channel token.
+    std::optional<User> userForPushToken(const QString &token) const;
     std::optional<User> userByPhone(const QString &phone) const;
     // Marks tokens expired: all of one phone number's, or the one given.
     int expireTokens(const QString &phone, const QString &token);
@@ -146,6 +148,7 @@ private:
         int wrongAttempts = 0;
     };
 
+    std::optional<User> userForTokenOfKind(const QString &token, const QString &kind) const;
     User &userForPhoneLocked(const QString &phone, bool *created);
     Phone &addPhoneLocked(qint32 ownerId, const QString &title, qint64 startTime, qint64 endTime);
     QString newTokenLocked(const QString &kind, qint32 userId, qint64 ttlMs);

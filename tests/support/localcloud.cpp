@@ -66,6 +66,8 @@ bool LocalCloud::start()
     m_process->setStandardOutputFile(m_dir.path() + QStringLiteral("/console.log"), QIODevice::Append);
     QStringList args{QStringLiteral("--api-port"), QStringLiteral("0"), QStringLiteral("--admin-port"),
                      QStringLiteral("0"), QStringLiteral("--farm-port"), QStringLiteral("0"),
+                     QStringLiteral("--objectstore-port"), QStringLiteral("0"),
+                     QStringLiteral("--push-port"), QStringLiteral("0"),
                      QStringLiteral("--state-dir"), stateDir()};
     args += m_extraArgs;
     m_process->start(program, args);
@@ -85,7 +87,9 @@ bool LocalCloud::start()
                 m_apiPort = quint16(object.value(QStringLiteral("api")).toInt());
                 m_adminPort = quint16(object.value(QStringLiteral("admin")).toInt());
                 m_farmPort = quint16(object.value(QStringLiteral("farm")).toInt());
-                m_ready = m_apiPort && m_adminPort && m_farmPort;
+                m_objectStorePort = quint16(object.value(QStringLiteral("objectstore")).toInt());
+                m_pushPort = quint16(object.value(QStringLiteral("push")).toInt());
+                m_ready = m_apiPort && m_adminPort && m_farmPort && m_objectStorePort && m_pushPort;
                 if (!m_ready)
                     m_error = QStringLiteral("unreadable ports.json");
                 return m_ready;
@@ -130,6 +134,16 @@ QString LocalCloud::apiBase() const
 QString LocalCloud::adminBase() const
 {
     return QStringLiteral("http://127.0.0.1:%1").arg(m_adminPort);
+}
+
+QString LocalCloud::objectStoreEndpoint() const
+{
+    return QStringLiteral("http://bj.bos.localhost:%1").arg(m_objectStorePort);
+}
+
+QString LocalCloud::pushBase() const
+{
+    return QStringLiteral("ws://127.0.0.1:%1/").arg(m_pushPort);
 }
 
 QString LocalCloud::stateDir() const
@@ -221,6 +235,106 @@ QJsonObject LocalCloud::addPhone(const QString &ownerPhone, const QString &title
         .json();
 }
 
+QJsonObject LocalCloud::issueStsCredentials(const QString &bucket, qint64 ttlSeconds, bool withToken) const
+{
+    const Reply reply = adminPost(QStringLiteral("/admin/objectstore/credentials"),
+                                  QJsonObject{{QStringLiteral("bucket"), bucket},
+                                              {QStringLiteral("ttl"), double(ttlSeconds)},
+                                              {QStringLiteral("token"), withToken}});
+    return reply.status == 200 ? reply.json() : QJsonObject();
+}
+
+bool LocalCloud::expireStsCredentials(const QString &accessKeyId) const
+{
+    return adminPost(QStringLiteral("/admin/objectstore/credentials/expire"),
+                     QJsonObject{{QStringLiteral("accessKeyId"), accessKeyId}})
+               .status
+           == 200;
+}
+
+bool LocalCloud::addStoreFault(const QJsonObject &fault) const
+{
+    return adminPost(QStringLiteral("/admin/objectstore/faults"), fault).status == 200;
+}
+
+bool LocalCloud::clearStoreFaults() const
+{
+    return adminPost(QStringLiteral("/admin/objectstore/faults/clear"), QJsonObject()).status == 200;
+}
+
+bool LocalCloud::setStoreClockOffset(qint64 seconds) const
+{
+    return adminPost(QStringLiteral("/admin/objectstore/clock"), QJsonObject{{QStringLiteral("offset"), double(seconds)}})
+               .status
+           == 200;
+}
+
+QJsonArray LocalCloud::storedObjects(const QString &bucket) const
+{
+    return adminGet(QStringLiteral("/admin/objectstore/objects?bucket=")
+                    + QString::fromLatin1(QUrl::toPercentEncoding(bucket)))
+        .json()
+        .value(QStringLiteral("objects"))
+        .toArray();
+}
+
+QJsonArray LocalCloud::storeRequests(int limit) const
+{
+    return adminGet(QStringLiteral("/admin/objectstore/requests?limit=%1").arg(limit))
+        .json()
+        .value(QStringLiteral("requests"))
+        .toArray();
+qint64 LocalCloud::pushNotice(const QString &phone, const QString &type, const QJsonValue &txt, qint64 msgId) const
+{
+    QJsonObject body{{QStringLiteral("phone"), phone}, {QStringLiteral("type"), type}};
+    if (!txt.isUndefined())
+        body.insert(QStringLiteral("txt"), txt);
+    if (msgId >= 0)
+        body.insert(QStringLiteral("msgId"), double(msgId));
+    const Reply reply = adminPost(QStringLiteral("/admin/push/notice"), body);
+    if (reply.status != 200)
+        return -1;
+    return qint64(reply.json().value(QStringLiteral("msgId")).toDouble());
+}
+
+QJsonArray LocalCloud::pushConnections() const
+{
+    return adminGet(QStringLiteral("/admin/push/connections")).json().value(QStringLiteral("connections")).toArray();
+}
+
+int LocalCloud::pushDrop(bool close) const
+{
+    return adminPost(QStringLiteral("/admin/push/drop"), QJsonObject{{QStringLiteral("close"), close}})
+        .json()
+        .value(QStringLiteral("dropped"))
+        .toInt(-1);
+}
+
+bool LocalCloud::pushSilent(bool silent) const
+{
+    return adminPost(QStringLiteral("/admin/push/silent"), QJsonObject{{QStringLiteral("on"), silent}}).status == 200;
+}
+
+bool LocalCloud::pushRefuse(int seconds) const
+{
+    return adminPost(QStringLiteral("/admin/push/refuse"), QJsonObject{{QStringLiteral("seconds"), seconds}}).status
+           == 200;
+}
+
+QJsonArray LocalCloud::pushLog(const QString &type, qint64 afterId) const
+{
+    QString path = QStringLiteral("/admin/push/log?after=%1").arg(afterId);
+    if (!type.isEmpty())
+        path += QStringLiteral("&type=") + type;
+    return adminGet(path).json().value(QStringLiteral("events")).toArray();
+}
+
+qint64 LocalCloud::lastEventId() const
+{
+    const QJsonArray all = events();
+    return all.isEmpty() ? 0 : qint64(all.last().toObject().value(QStringLiteral("id")).toDouble());
+}
+
 QString LocalCloud::signIn(const QString &phone)
 {
     const Reply sent = apiPost(QStringLiteral("/vorl/v1/send_msg"), "act_type=yzm_login&phone=" + phone.toUtf8());
@@ -232,8 +346,9 @@ QString LocalCloud::signIn(const QString &phone)
     const Reply login = apiPost(QStringLiteral("/vorl/v1/login"),
                                 "appkey=7a3f19c2e4b8d6051f9e2c7d4a6b8e01&channel_code=qelvane_pc_official&code="
                                     + code.toUtf8() + "&phone=" + phone.toUtf8() + "&platform=pc");
-    const QString token =
-        login.json().value(QStringLiteral("data")).toObject().value(QStringLiteral("token")).toString();
+    const QJsonObject data = login.json().value(QStringLiteral("data")).toObject();
+    const QString token = data.value(QStringLiteral("token")).toString();
+    m_lastWssToken = data.value(QStringLiteral("wss_token")).toString();
     if (token.isEmpty())
         m_error = QStringLiteral("sign-in refused: %1").arg(QString::fromUtf8(login.body));
     return token;

@@ -47,6 +47,12 @@ public:
     quint16 apiPort() const { return m_apiPort; }
     quint16 adminPort() const { return m_adminPort; }
     quint16 farmPort() const { return m_farmPort; }
+    quint16 objectStorePort() const { return m_objectStorePort; }
+    // "http://bj.bos.localhost:<port>": the store's endpoint; buckets are
+    // also reached as <bucket>.bj.bos.localhost.
+    QString objectStoreEndpoint() const;
+    quint16 pushPort() const { return m_pushPort; }
+    QString pushBase() const; // "ws://127.0.0.1:<port>/"
     QString stateDir() const;
     // Everything the process wrote so far; print it when a test fails.
     QString consoleLog() const;
@@ -69,9 +75,39 @@ public:
     // A phone for the owner (created on first use) renting for the given hours.
     QJsonObject addPhone(const QString &ownerPhone, const QString &title, int hours = 24) const;
 
+    // Object store. Credentials: accessKeyId, secretAccessKey, sessionToken,
+    // bucket, endpoint, expiration (empty object on failure).
+    QJsonObject issueStsCredentials(const QString &bucket, qint64 ttlSeconds = 3600, bool withToken = true) const;
+    bool expireStsCredentials(const QString &accessKeyId) const;
+    // {"kind": "error"|"cut"|"slow", "status", "body": "json"|"text"|"empty",
+    //  "count", "bucket", "bytesPerSecond"}
+    bool addStoreFault(const QJsonObject &fault) const;
+    bool clearStoreFaults() const;
+    // Seconds added to the store's clock.
+    bool setStoreClockOffset(qint64 seconds) const;
+    // bucket, key, size, md5; one bucket or all.
+    QJsonArray storedObjects(const QString &bucket = QString()) const;
+    // The store's last requests, newest first, headers in arrival order.
+    QJsonArray storeRequests(int limit = 0) const;
+    // Push service. A notice to the user with that number: txt is sent as
+    // given (a null QJsonValue sends JSON null, an undefined one leaves the
+    // key out); msgId < 0 lets the server pick one. The msgId sent, or -1.
+    qint64 pushNotice(const QString &phone, const QString &type, const QJsonValue &txt, qint64 msgId = -1) const;
+    QJsonArray pushConnections() const;
+    int pushDrop(bool close = false) const;
+    bool pushSilent(bool silent) const;
+    bool pushRefuse(int seconds) const;
+    // Connections, disconnections, heartbeats, notices and acknowledgements
+    // after the given event id, optionally of one type ("heartbeat", "ack"...).
+    QJsonArray pushLog(const QString &type = QString(), qint64 afterId = 0) const;
+    // The id of the newest event of any kind; for "what happened after this".
+    qint64 lastEventId() const;
+
     // Code request, code from the admin API and sign-in in one go; the
     // user's token, or empty with the reason in errorString().
     QString signIn(const QString &phone);
+    // The push token handed out by the last successful signIn().
+    QString lastWssToken() const { return m_lastWssToken; }
 
     // Plain HTTP, for tests of the server itself.
     Reply adminGet(const QString &pathAndQuery) const;
@@ -94,6 +130,9 @@ private:
     quint16 m_apiPort = 0;
     quint16 m_adminPort = 0;
     quint16 m_farmPort = 0;
+    quint16 m_objectStorePort = 0;
+    quint16 m_pushPort = 0;
+    QString m_lastWssToken;
 };
 
 } // namespace TestSupport
