@@ -284,6 +284,8 @@ QJsonArray LocalCloud::storeRequests(int limit) const
         .json()
         .value(QStringLiteral("requests"))
         .toArray();
+}
+
 qint64 LocalCloud::pushNotice(const QString &phone, const QString &type, const QJsonValue &txt, qint64 msgId) const
 {
     QJsonObject body{{QStringLiteral("phone"), phone}, {QStringLiteral("type"), type}};
