@@ -208,6 +208,8 @@ void Login::buildForm()
     m_codeButton->setText(QStringLiteral("发送验证码"));
     m_codeButton->setCursor(Qt::PointingHandCursor);
     m_codeButton->setFixedSize(112, 36);
+    // Enter signs in (keyPressEvent); it never asks for another code.
+    m_codeButton->setAutoDefault(false);
     auto *codeRow = new QHBoxLayout(m_code);
     codeRow->setContentsMargins(0, 0, 6, 0);
     codeRow->addStretch(1);
@@ -225,6 +227,7 @@ void Login::buildForm()
     m_loginButton->setText(QStringLiteral("登录注册"));
     m_loginButton->setCursor(Qt::PointingHandCursor);
     m_loginButton->setFixedHeight(46);
+    m_loginButton->setAutoDefault(false);
     body->addWidget(m_loginButton);
     body->addSpacing(14);
 
@@ -413,6 +416,14 @@ void Login::keyPressEvent(QKeyEvent *event)
     // process with no window at all.
     if (event->key() == Qt::Key_Escape) {
         event->accept();
+        return;
+    }
+    // Enter anywhere in the form signs in, when signing in is possible; no
+    // button is the dialog's default, so it can never send a new code.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->accept();
+        if (m_loginButton->isEnabled())
+            m_loginButton->click();
         return;
     }
     DraggableWidget::keyPressEvent(event);

@@ -57,8 +57,9 @@ QString Utils::login(const QString &phone, const QString &code)
         return QStringLiteral("JSON格式错误");
     }
     // A sign-in refused with 100 is just a refusal: nobody is signed in yet.
+    // A refusal without a message is still a refusal.
     if (answer.code != 200)
-        return answer.msg();
+        return answer.msg().isEmpty() ? QStringLiteral("登录失败") : answer.msg();
 
     const QJsonObject data = answer.data().toObject();
     const QString userName = data.value(QStringLiteral("username")).toString();
@@ -66,12 +67,11 @@ QString Utils::login(const QString &phone, const QString &code)
     const QString serverPhone = data.value(QStringLiteral("phone")).toString();
     const QString wssToken = data.value(QStringLiteral("wss_token")).toString();
     qDebug() << "-------login-token-------" << SecretMask::shorten(token);
+    // Without a token there is no session to keep.
+    if (token.isEmpty())
+        return QStringLiteral("登录失败");
 
-    AppEvent *event = AppEvent::instance();
-    event->setUserName(userName);
-    event->setToken(token);
-    event->setPhone(serverPhone);
-    event->setWssToken(wssToken);
+    AppEvent::instance()->setSession(serverPhone, userName, token, wssToken);
 
     m_settings->setValue(SettingsKey::UserPhone, serverPhone);
     m_settings->setValue(SettingsKey::UserName, userName);
@@ -96,9 +96,20 @@ bool Utils::fetchToken()
 
 void Utils::timeoutLogout()
 {
+    timeoutLogout(AppEvent::instance()->token());
+}
+
+void Utils::timeoutLogout(const QString &expiredToken)
+{
     // Settings, session and windows belong to the GUI thread; an expiry seen
-    // on a worker thread is carried out there, once per expired answer.
-    auto signOutNow = [] {
+    // on a worker thread is carried out there, once per expired answer, and
+    // only while the expired token is still the session's: a sign-in may
+    // have come between the request and its answer.
+    auto signOutNow = [expiredToken] {
+        if (AppEvent::instance()->token() != expiredToken) {
+            qDebug() << "expiry of an earlier session ignored";
+            return;
+        }
         Utils::instance()->signOut();
         emit AppEvent::instance()->sessionExpired();
     };

@@ -16,9 +16,10 @@ QByteArray urlFor(const QString &pattern)
     return pattern.arg(Utils::instance()->apiBaseUrl()).toUtf8();
 }
 
-Answer judged(int transport, QByteArray text)
+Answer judged(int transport, QByteArray text, QString sentToken)
 {
     Answer answer;
+    answer.sentToken = std::move(sentToken);
     answer.transport = transport;
     answer.text = std::move(text);
     if (transport != 0)
@@ -33,32 +34,35 @@ Answer judged(int transport, QByteArray text)
     return answer;
 }
 
-QByteArray userToken()
+QString userToken()
 {
-    return AppEvent::instance()->token().toUtf8();
+    return AppEvent::instance()->token();
 }
 
 } // namespace
 
 Answer postForm(const QString &pattern, const FormBody &body)
 {
+    QString token = userToken();
     QByteArray text;
     const int result = CurlHttpHelper().postForm(urlFor(pattern), body.toByteArray(), text);
-    return judged(result, std::move(text));
+    return judged(result, std::move(text), std::move(token));
 }
 
 Answer postFormXToken(const QString &pattern, const FormBody &body)
 {
+    QString token = userToken();
     QByteArray text;
-    const int result = CurlHttpHelper().postFormXToken(urlFor(pattern), body.toByteArray(), text, userToken());
-    return judged(result, std::move(text));
+    const int result = CurlHttpHelper().postFormXToken(urlFor(pattern), body.toByteArray(), text, token.toUtf8());
+    return judged(result, std::move(text), std::move(token));
 }
 
 Answer getXToken(const QString &pattern)
 {
+    QString token = userToken();
     QByteArray text;
-    const int result = CurlHttpHelper().getXToken(urlFor(pattern), text, userToken());
-    return judged(result, std::move(text));
+    const int result = CurlHttpHelper().getXToken(urlFor(pattern), text, token.toUtf8());
+    return judged(result, std::move(text), std::move(token));
 }
 
 bool accepted(const Answer &answer)
@@ -74,7 +78,7 @@ bool accepted(const Answer &answer)
     if (answer.code == 200)
         return true;
     if (answer.code == 100)
-        Utils::instance()->timeoutLogout();
+        Utils::instance()->timeoutLogout(answer.sentToken);
     qDebug() << "error";
     return false;
 }

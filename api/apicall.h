@@ -17,6 +17,7 @@ struct Answer
     bool isJson = false; // the answer is a JSON object
     QJsonObject envelope;
     int code = 0;        // missing or not an integer: 0, a failure
+    QString sentToken;   // the session token when the request left
 
     QString msg() const { return envelope.value(QStringLiteral("msg")).toString(); }
     QJsonValue data() const { return envelope.value(QStringLiteral("data")); }
@@ -28,7 +29,8 @@ Answer postFormXToken(const QString &pattern, const FormBody &body);
 Answer getXToken(const QString &pattern);
 
 // The steps every operation but sign-in takes: "request error", "JSON格式错误"
-// or "error" to the debug output, the expiry sign-out on code 100. True when
+// or "error" to the debug output, the expiry sign-out on code 100 (only while
+// the token the request went out with is still the session's). True when
 // the answer is a success (code 200).
 bool accepted(const Answer &answer);
 

@@ -19,6 +19,8 @@ void ensureCurlInitialised()
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+constexpr long dnsCacheSeconds = 5000;
+
 size_t appendToAnswer(char *data, size_t size, size_t count, void *target)
 {
     const size_t bytes = size * count;
@@ -45,7 +47,8 @@ struct CurlHttpHelper::Request
     const QByteArray &body;
     QByteArray contentType;
     QByteArray authorization; // full header line, or empty
-    long timeoutSeconds;
+    long connectSeconds;
+    long totalSeconds;
     bool setDnsCacheTimeout;
     LogStyle log;
 };
@@ -78,15 +81,15 @@ int CurlHttpHelper::perform(const Request &request, QByteArray &answer)
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer);
     // Worker threads call in too; libcurl must not use signals for timeouts.
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, request.timeoutSeconds);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT, request.timeoutSeconds);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, request.connectSeconds);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, request.totalSeconds);
     // Peer and host verification stay libcurl's defaults (on); a build may
     // name one more authority to trust, such as the local cloud's.
     const QByteArray caFile = QFile::encodeName(Utils::instance()->caFile());
     if (!caFile.isEmpty())
         curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.constData());
     if (request.setDnsCacheTimeout)
-        curl_easy_setopt(curl, CURLOPT_DNS_CACHE_TIMEOUT, request.timeoutSeconds);
+        curl_easy_setopt(curl, CURLOPT_DNS_CACHE_TIMEOUT, dnsCacheSeconds);
 
     const CURLcode result = curl_easy_perform(curl);
     curl_easy_cleanup(curl);
@@ -117,8 +120,16 @@ int CurlHttpHelper::perform(const Request &request, QByteArray &answer)
 
 namespace {
 
-constexpr long postTimeout = 5000; // seconds
-constexpr long getTimeout = 3;     // seconds
+// Seconds. The API's requests are small forms and small JSON answers, and
+// the windows wait for them: a server that takes the connection and never
+// answers must not hold anyone for longer than apiTotal. Five seconds of
+// connecting covers a SYN lost twice (Linux retries after 1 s and 3 s).
+constexpr long apiConnect = 5;
+constexpr long apiTotal = 10;
+// The console's registrations and task orders belong to uploads, which run
+// on their own worker threads and keep their long limits.
+constexpr long consoleTimeout = 5000;
+constexpr long getTimeout = 3;
 const QByteArray formType = QByteArrayLiteral("Content-Type:application/x-www-form-urlencoded");
 const QByteArray jsonType = QByteArrayLiteral("Content-Type:application/json; charset=utf-8");
 
@@ -145,34 +156,37 @@ const QByteArray noBody;
 
 int CurlHttpHelper::postForm(const QByteArray &url, const QByteArray &body, QByteArray &answer)
 {
-    return perform({Method::Post, url, body, formType, {}, postTimeout, true, LogStyle::None}, answer);
+    return perform({Method::Post, url, body, formType, {}, apiConnect, apiTotal, true, LogStyle::None}, answer);
 }
 
 int CurlHttpHelper::postFormXToken(const QByteArray &url, const QByteArray &body, QByteArray &answer,
                                    const QByteArray &token)
 {
-    return perform({Method::Post, url, body, formType, xToken(token), postTimeout, true, LogStyle::PostXToken},
+    return perform({Method::Post, url, body, formType, xToken(token), apiConnect, apiTotal, true,
+                    LogStyle::PostXToken},
                    answer);
 }
 
 int CurlHttpHelper::postFormBearer(const QByteArray &url, const QByteArray &body, QByteArray &answer,
                                    const QByteArray &token)
 {
-    return perform({Method::Post, url, body, formType, bearer(token), postTimeout, true, LogStyle::Post}, answer);
+    return perform({Method::Post, url, body, formType, bearer(token), consoleTimeout, consoleTimeout, true,
+                    LogStyle::Post}, answer);
 }
 
 int CurlHttpHelper::postJsonBearer(const QByteArray &url, const QByteArray &body, QByteArray &answer,
                                    const QByteArray &token)
 {
-    return perform({Method::Post, url, body, jsonType, bearer(token), postTimeout, true, LogStyle::Post}, answer);
+    return perform({Method::Post, url, body, jsonType, bearer(token), consoleTimeout, consoleTimeout, true,
+                    LogStyle::Post}, answer);
 }
 
 int CurlHttpHelper::getXToken(const QByteArray &url, QByteArray &answer, const QByteArray &token)
 {
-    return perform({Method::Get, url, noBody, formType, xToken(token), getTimeout, false, LogStyle::Get}, answer);
+    return perform({Method::Get, url, noBody, formType, xToken(token), getTimeout, getTimeout, false, LogStyle::Get}, answer);
 }
 
 int CurlHttpHelper::getBearer(const QByteArray &url, QByteArray &answer, const QByteArray &token)
 {
-    return perform({Method::Get, url, noBody, formType, bearer(token), getTimeout, false, LogStyle::Get}, answer);
+    return perform({Method::Get, url, noBody, formType, bearer(token), getTimeout, getTimeout, false, LogStyle::Get}, answer);
 }

@@ -102,11 +102,7 @@ bool Utils::autoLogin()
     qDebug() << "-------autoLogin-token-------" << token;
     if (phone.isEmpty() || userName.isEmpty() || token.isEmpty() || wssToken.isEmpty())
         return false;
-    AppEvent *event = AppEvent::instance();
-    event->setPhone(phone);
-    event->setUserName(userName);
-    event->setToken(token);
-    event->setWssToken(wssToken);
+    AppEvent::instance()->setSession(phone, userName, token, wssToken);
     return true;
 }
 

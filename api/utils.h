@@ -85,6 +85,9 @@ public:
     // Expiry sign-out: signs out and emits AppEvent::sessionExpired() on the
     // GUI thread, from whichever thread the expired answer arrived on.
     void timeoutLogout();
+    // The same for an answer to a request sent with `expiredToken`: once
+    // another session has begun, the late answer signs out nobody.
+    void timeoutLogout(const QString &expiredToken);
 
     // The whole answer text on success, empty otherwise.
     QString serverList();

@@ -16,6 +16,100 @@ QMutex &AppEvent::credentialsMutex()
     return mutex;
 }
 
+QString AppEvent::phone() const
+{
+    QMutexLocker lock(&m_sessionMutex);
+    return m_phone;
+}
+
+void AppEvent::setPhone(const QString &v)
+{
+    QMutexLocker lock(&m_sessionMutex);
+    m_phone = v;
+}
+
+QString AppEvent::token() const
+{
+    QMutexLocker lock(&m_sessionMutex);
+    return m_token;
+}
+
+void AppEvent::setToken(const QString &v)
+{
+    QMutexLocker lock(&m_sessionMutex);
+    m_token = v;
+}
+
+QString AppEvent::wssToken() const
+{
+    QMutexLocker lock(&m_sessionMutex);
+    return m_wssToken;
+}
+
+void AppEvent::setWssToken(const QString &v)
+{
+    QMutexLocker lock(&m_sessionMutex);
+    m_wssToken = v;
+}
+
+QString AppEvent::userName() const
+{
+    QMutexLocker lock(&m_sessionMutex);
+    return m_userName;
+}
+
+void AppEvent::setUserName(const QString &v)
+{
+    QMutexLocker lock(&m_sessionMutex);
+    m_userName = v;
+}
+
+QString AppEvent::showVersion() const
+{
+    QMutexLocker lock(&m_sessionMutex);
+    return m_showVersion;
+}
+
+void AppEvent::setShowVersion(const QString &v)
+{
+    QMutexLocker lock(&m_sessionMutex);
+    m_showVersion = v;
+}
+
+QString AppEvent::versionMsg() const
+{
+    QMutexLocker lock(&m_sessionMutex);
+    return m_versionMsg;
+}
+
+void AppEvent::setVersionMsg(const QString &v)
+{
+    QMutexLocker lock(&m_sessionMutex);
+    m_versionMsg = v;
+}
+
+QString AppEvent::downloadUrl() const
+{
+    QMutexLocker lock(&m_sessionMutex);
+    return m_downloadUrl;
+}
+
+void AppEvent::setDownloadUrl(const QString &v)
+{
+    QMutexLocker lock(&m_sessionMutex);
+    m_downloadUrl = v;
+}
+
+void AppEvent::setSession(const QString &phone, const QString &userName, const QString &token,
+                          const QString &wssToken)
+{
+    QMutexLocker lock(&m_sessionMutex);
+    m_phone = phone;
+    m_userName = userName;
+    m_token = token;
+    m_wssToken = wssToken;
+}
+
 QString AppEvent::consoleToken() const
 {
     QMutexLocker lock(&credentialsMutex());
@@ -102,6 +196,7 @@ void AppEvent::setPadCode(const QString &v)
 
 void AppEvent::clearSession()
 {
+    QMutexLocker sessionLock(&m_sessionMutex);
     m_phone.clear();
     m_token.clear();
     m_wssToken.clear();
@@ -109,6 +204,7 @@ void AppEvent::clearSession()
     m_showVersion.clear();
     m_versionMsg.clear();
     m_downloadUrl.clear();
+    sessionLock.unlock();
     QMutexLocker lock(&m_controlMutex);
     m_control.controlIp.clear();
     m_control.sessionId.clear();

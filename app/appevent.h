@@ -21,10 +21,9 @@ struct ControlInfo
 };
 
 // The signed-in session and the other state several parts of the client
-// share. One per process, never destroyed. Fields are written on the GUI
-// thread, except consoleToken and the object-store credentials of Utils,
-// which share credentialsMutex(), and the ControlInfo slot, which has a
-// lock of its own.
+// share. One per process, never destroyed. The session and version fields
+// share one lock, consoleToken and the object-store credentials of Utils
+// share credentialsMutex(), and the ControlInfo slot has a lock of its own.
 class AppEvent final : public QObject
 {
     Q_OBJECT
@@ -32,21 +31,26 @@ class AppEvent final : public QObject
 public:
     static AppEvent *instance();
 
-    QString phone() const { return m_phone; }
-    void setPhone(const QString &v) { m_phone = v; }
-    QString token() const { return m_token; }
-    void setToken(const QString &v) { m_token = v; }
-    QString wssToken() const { return m_wssToken; }
-    void setWssToken(const QString &v) { m_wssToken = v; }
-    QString userName() const { return m_userName; }
-    void setUserName(const QString &v) { m_userName = v; }
+    // Session and version fields: written on the GUI thread, read from
+    // worker threads too (requests take the token there), so every access
+    // takes the session lock and hands out a copy.
+    QString phone() const;
+    void setPhone(const QString &v);
+    QString token() const;
+    void setToken(const QString &v);
+    QString wssToken() const;
+    void setWssToken(const QString &v);
+    QString userName() const;
+    void setUserName(const QString &v);
+    // The four session fields in one locked step (a sign-in).
+    void setSession(const QString &phone, const QString &userName, const QString &token, const QString &wssToken);
 
-    QString showVersion() const { return m_showVersion; }
-    void setShowVersion(const QString &v) { m_showVersion = v; }
-    QString versionMsg() const { return m_versionMsg; }
-    void setVersionMsg(const QString &v) { m_versionMsg = v; }
-    QString downloadUrl() const { return m_downloadUrl; }
-    void setDownloadUrl(const QString &v) { m_downloadUrl = v; }
+    QString showVersion() const;
+    void setShowVersion(const QString &v);
+    QString versionMsg() const;
+    void setVersionMsg(const QString &v);
+    QString downloadUrl() const;
+    void setDownloadUrl(const QString &v);
 
     // The ControlInfo slot is written from several threads: every access
     // takes its lock. Readers that need the data of their own request use
@@ -86,6 +90,7 @@ private:
     AppEvent() = default;
     Q_DISABLE_COPY_MOVE(AppEvent)
 
+    mutable QMutex m_sessionMutex;
     QString m_phone;
     QString m_token;
     QString m_wssToken;

@@ -167,6 +167,14 @@ int cancel(QObject *context)
     return jobs.size();
 }
 
+void stopAll()
+{
+    QThreadPool *pool = sharedPool();
+    pool->clear();
+    // Requests give up within their bounded timeouts, so this ends.
+    pool->waitForDone();
+}
+
 } // namespace Async
 
 #include "async.moc"

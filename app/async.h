@@ -59,6 +59,10 @@ void run(QObject *context, WorkFn work)
     run(nullptr, context, std::move(work), [](auto &&...) {});
 }
 
+// The end of the process: drops the work not started on the shared pool and
+// waits for the running work to end. Results are not delivered any more.
+void stopAll();
+
 // Drops the work of `context` that has not started, releasing what it
 // captured at once; returns how many.
 int cancel(QObject *context);

@@ -4,8 +4,10 @@
 #include "account/update.h"
 #include "account/userinfo.h"
 #include "app/appevent.h"
+#include "app/async.h"
 #include "app/crashhandler.h"
 #include "app/logger.h"
+#include "app/quitsignals.h"
 #include "app/singleinstance.h"
 #include "api/utils.h"
 #include "phones/mainwindow.h"
@@ -16,6 +18,7 @@
 #include "widgets/infodialog.h"
 #include "phones/purchase/webpurchasepage.h"
 #include "resources/tarvixresources.h"
+#include "stream/streamsession.h"
 #include "widgets/toast.h"
 
 #include <QApplication>
@@ -141,16 +144,41 @@ int main(int argc, char *argv[])
         LOG_INFO() << "user need login";
     }
 
+    // The version check waits on the network off the GUI thread; the
+    // dialog shows when the answer comes, whatever the user does meanwhile.
     Update update;
     QTimer::singleShot(100, &update, [&update] {
-        if (!Utils::instance()->versionConfig())
-            return;
-        const AppEvent *event = AppEvent::instance();
-        update.setVersion(event->showVersion());
-        update.setNotes(event->versionMsg());
-        update.setDownloadUrl(event->downloadUrl());
-        update.show();
+        struct Announcement
+        {
+            bool newer = false;
+            QString version, notes, downloadUrl;
+        };
+        Async::run(
+            &update,
+            [] {
+                Announcement announcement;
+                announcement.newer = Utils::instance()->versionConfig();
+                const AppEvent *event = AppEvent::instance();
+                announcement.version = event->showVersion();
+                announcement.notes = event->versionMsg();
+                announcement.downloadUrl = event->downloadUrl();
+                return announcement;
+            },
+            [&update](const Announcement &announcement) {
+                if (!announcement.newer)
+                    return;
+                update.setVersion(announcement.version);
+                update.setNotes(announcement.notes);
+                update.setDownloadUrl(announcement.downloadUrl);
+                update.show();
+            });
     });
 
-    return app.exec();
+    quitOnTerminationSignals(&app);
+    const int code = app.exec();
+    // Every way of quitting ends here: no stream, preview start or request
+    // may still run while the application object goes away.
+    StreamSession::closeAll();
+    Async::stopAll();
+    return code;
 }

@@ -207,6 +207,10 @@ void MainWindow::setupPhonePage()
 
     m_phoneChecks = new PhoneChecks(this);
     m_previewStarter = new PreviewStarter(this);
+    m_previewTimer = new QTimer(this);
+    m_previewTimer->setSingleShot(true);
+    m_previewTimer->setInterval(1000);
+    connect(m_previewTimer, &QTimer::timeout, this, &MainWindow::startPreviews);
     connect(m_phoneChecks, &PhoneChecks::phoneStateChanged, this, [this](int row) {
         showRow(row);
         // Cards with the same title follow the row (their own handler then
@@ -397,11 +401,13 @@ void MainWindow::buildCards(const QVector<PhoneRecord> &records)
     }
     if (m_ui->PhoneWidget->layout() != m_cardLayout)
         m_ui->PhoneWidget->setLayout(m_cardLayout);
-    QTimer::singleShot(1000, this, &MainWindow::startPreviews);
+    m_previewTimer->start();
 }
 
 void MainWindow::clearCards()
 {
+    if (m_previewTimer)
+        m_previewTimer->stop();
     if (m_cards.isEmpty())
         return;
     qDebug("current children size: %d", int(m_cards.size()));

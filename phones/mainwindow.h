@@ -20,6 +20,7 @@ class PhoneChecks;
 class PreviewStarter;
 class PurchasePage;
 class QMouseEvent;
+class QTimer;
 class QTreeWidgetItem;
 class SystemTray;
 class UserPanel;
@@ -167,6 +168,9 @@ private:
     FlowLayout *m_cardLayout = nullptr;
     PhoneChecks *m_phoneChecks = nullptr;
     PreviewStarter *m_previewStarter = nullptr;
+    // Starts the previews of the cards built last, once: a rebuild before it
+    // fires (sign-in loads the list twice) restarts it.
+    QTimer *m_previewTimer = nullptr;
     // The cards of the current list: made by the rebuild, dropped by it.
     QList<QPointer<PhoneDetail>> m_cards;
     QHash<QString, QPointer<PhoneDetail>> m_cardsBySn;

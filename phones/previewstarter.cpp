@@ -3,6 +3,8 @@
 #include "api/utils.h"
 #include "app/async.h"
 
+#include <QCoreApplication>
+
 #include <memory>
 #include <utility>
 
@@ -16,9 +18,16 @@ PreviewStarter::PreviewStarter(QObject *parent, Fetch fetch)
         };
     }
     m_pool.setMaxThreadCount(1);
+    if (QCoreApplication *app = QCoreApplication::instance())
+        connect(app, &QCoreApplication::aboutToQuit, this, &PreviewStarter::stop);
 }
 
 PreviewStarter::~PreviewStarter()
+{
+    stop();
+}
+
+void PreviewStarter::stop()
 {
     m_pool.clear();
     m_pool.waitForDone();

@@ -33,6 +33,9 @@ public:
     void start(QObject *context, const QString &serverSn, Done done);
     // Forgets the waiting starts of a context (a card being deleted).
     void cancel(QObject *context);
+    // Drops the waiting starts and waits for the one on the wire; the
+    // application's end calls it, since the main window outlives it.
+    void stop();
     int waiting() const;
 
 private:

@@ -8,6 +8,25 @@
 #include "stream/streamlook.h"
 
 #include <QObject>
+#include <QSet>
+
+namespace {
+
+// Every live session, so the end of the process can close them all.
+struct Sessions
+{
+    QMutex mutex;
+    QSet<StreamSession *> all;
+};
+
+Sessions &sessions()
+{
+    // Never destroyed: a view may still go after the statics.
+    static Sessions *s = new Sessions;
+    return *s;
+}
+
+} // namespace
 
 StreamSession::StreamSession(VideoDisplayWinBase *display, SWDataSourceListener *listener, int framesPerSecond)
     : m_display(display)
@@ -15,11 +34,25 @@ StreamSession::StreamSession(VideoDisplayWinBase *display, SWDataSourceListener 
     , m_framesPerSecond(framesPerSecond)
 {
     m_display->setDstFormat(-1, StreamLook::FrameSize.width(), StreamLook::FrameSize.height(), 0);
+    QMutexLocker lock(&sessions().mutex);
+    sessions().all.insert(this);
 }
 
 StreamSession::~StreamSession()
 {
+    {
+        QMutexLocker lock(&sessions().mutex);
+        sessions().all.remove(this);
+    }
     close();
+}
+
+void StreamSession::closeAll()
+{
+    // Held while closing, so no session is destroyed halfway through.
+    QMutexLocker lock(&sessions().mutex);
+    for (StreamSession *session : qAsConst(sessions().all))
+        session->close();
 }
 
 bool StreamSession::open(const ControlInfo &info)
@@ -120,8 +153,9 @@ int StreamSession::sendClipboard(const QString &text)
         return -1;
     const QByteArray bytes = text.toUtf8();
     const int result = source->copyToRemote(bytes.constData(), bytes.size());
-    if (result != 0)
+    if (result != 0) {
         LOG_WARN() << "粘贴内容失败!!!";
+    }
     return result;
 }
 

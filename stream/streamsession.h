@@ -46,6 +46,10 @@ public:
     bool isClosed() const;
     bool hasStream() const;
 
+    // Closes every session of the process (the end of the process: no
+    // library thread may outlive the application object). GUI thread.
+    static void closeAll();
+
     // Input. Each does nothing without a stream and returns the library's
     // answer (0 for success), or -1 without a stream.
     int sendTouch(int action, int *x, int *y, float *pressure);

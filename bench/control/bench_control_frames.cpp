@@ -169,7 +169,7 @@ int main(int argc, char *argv[])
             << (c.received ? 100.0 * double(c.replaced) / double(c.received) : 0.0) << " % dropped)\n";
         out << "ms per frame      median    p95\n";
         auto row = [&out](const char *name, Series &s) {
-            out << qSetFieldWidth(16) << left << name << qSetFieldWidth(0) << qSetFieldWidth(8) << right
+            out << qSetFieldWidth(16) << Qt::left << name << qSetFieldWidth(0) << qSetFieldWidth(8) << Qt::right
                 << s.percentile(0.5) << s.percentile(0.95) << qSetFieldWidth(0) << '\n';
         };
         row("scale", scale);

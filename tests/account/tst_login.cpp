@@ -144,7 +144,7 @@ private slots:
                  QStringLiteral("未注册的手机号将自动为您注册账号，登录或完成注册即代表您同意"));
         QVERIFY(child<QLabel>("loginInfoLabel")->wordWrap());
         for (const char *name : {"iconImage", "loginIcon2"})
-            QVERIFY2(!child<QLabel>(name)->pixmap()->isNull(), name);
+            QVERIFY2(!child<QLabel>(name)->pixmap(Qt::ReturnByValue).isNull(), name);
         for (const char *name : {"loginLessenButton", "loginCloseButton"})
             QVERIFY2(!child<QPushButton>(name)->icon().isNull(), name);
     }
@@ -288,6 +288,40 @@ private slots:
         QCOMPARE(phone()->text(), newcomer);
         QCOMPARE(code()->text(), QString());
         QVERIFY(!loginButton()->isEnabled());
+    }
+
+    // Enter signs in once signing in is possible and never asks for a code,
+    // whichever field has the focus.
+    void enterSignsInAndNeverAsksForACode()
+    {
+        const QString number = QStringLiteral("13900000002");
+        QCOMPARE(m_cloud->apiPost(QStringLiteral("/vorl/v1/send_msg"), "act_type=yzm_login&phone=" + number.toUtf8())
+                     .json()
+                     .value(QStringLiteral("code"))
+                     .toInt(),
+                 200);
+        const QString sent = m_cloud->smsCode(number);
+        QVERIFY(!sent.isEmpty());
+        const int codeRequests = m_cloud->events(QStringLiteral("send_msg")).size();
+        const int signIns = m_cloud->events(QStringLiteral("login")).size();
+
+        type(phone(), number);
+        QVERIFY(codeButton()->isEnabled());
+        QTest::keyClick(phone(), Qt::Key_Return);
+        type(code(), sent.left(5));
+        QTest::keyClick(code(), Qt::Key_Enter);
+        QVERIFY(!loginButton()->isEnabled());
+        QVERIFY(m_login->isVisible());
+        QVERIFY(!m_login->isCountingDown());
+
+        type(code(), sent.right(1));
+        QVERIFY(loginButton()->isEnabled());
+        QTest::keyClick(code(), Qt::Key_Return);
+        QVERIFY(MainWindow::instance()->isVisible());
+        QVERIFY(!m_login->isVisible());
+        QCOMPARE(m_cloud->events(QStringLiteral("send_msg")).size(), codeRequests);
+        QCOMPARE(m_cloud->events(QStringLiteral("login")).size(), signIns + 1);
+        MainWindow::instance()->hide();
     }
 
     void escapeKeepsTheWindow()

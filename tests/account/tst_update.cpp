@@ -41,7 +41,7 @@ private slots:
         QCOMPARE(update.findChild<QPushButton *>(QStringLiteral("updateButton"))->text(), QStringLiteral("立即更新"));
         for (const char *name : {"updateIcon", "updateIcon2"}) {
             auto *picture = update.findChild<QLabel *>(QString::fromLatin1(name));
-            QVERIFY2(picture && picture->pixmap() && !picture->pixmap()->isNull(), name);
+            QVERIFY2(picture && !picture->pixmap(Qt::ReturnByValue).isNull(), name);
         }
         QVERIFY(update.downloadUrl().isEmpty());
     }

@@ -5,6 +5,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <utility>
+
 RawHttpServer::RawHttpServer()
 {
     m_answers.append({200, QByteArrayLiteral("{\"code\":200,\"msg\":\"ok\",\"data\":{}}")});
@@ -50,6 +52,23 @@ void RawHttpServer::setSilent(bool silent)
 {
     QMutexLocker lock(&m_mutex);
     m_silent = silent;
+}
+
+void RawHttpServer::setHolding(bool holding)
+{
+    QMutexLocker lock(&m_mutex);
+    m_holding = holding;
+}
+
+void RawHttpServer::releaseHeld()
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            for (QTcpSocket *socket : std::exchange(m_held, {}))
+                answer(socket);
+        },
+        Qt::BlockingQueuedConnection);
 }
 
 QList<QByteArray> RawHttpServer::requests() const
@@ -113,20 +132,35 @@ void RawHttpServer::onReadyRead(QTcpSocket *socket)
         return;
     socket->setProperty("buffer", QByteArray());
 
-    int status = 200;
-    QByteArray body;
     bool silent = false;
+    bool holding = false;
     {
         QMutexLocker lock(&m_mutex);
         m_requests.append(buffer);
         silent = m_silent;
+        holding = m_holding;
+    }
+    if (silent)
+        return;
+    if (holding) {
+        m_held.append(socket);
+        connect(socket, &QObject::destroyed, this, [this, socket] { m_held.removeAll(socket); });
+        return;
+    }
+    answer(socket);
+}
+
+void RawHttpServer::answer(QTcpSocket *socket)
+{
+    int status = 200;
+    QByteArray body;
+    {
+        QMutexLocker lock(&m_mutex);
         status = m_answers.first().first;
         body = m_answers.first().second;
         if (m_answers.size() > 1)
             m_answers.removeFirst();
     }
-    if (silent)
-        return;
     socket->write("HTTP/1.1 " + QByteArray::number(status) + " X\r\nContent-Type: application/json\r\nContent-Length: "
                   + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
     socket->disconnectFromHost();

@@ -29,6 +29,10 @@ public:
     void queueAnswer(int status, const QByteArray &body);
     // Takes requests but never answers them.
     void setSilent(bool silent);
+    // Takes requests and answers them only at releaseHeld(), with the answer
+    // configured by then.
+    void setHolding(bool holding);
+    void releaseHeld();
 
     QList<QByteArray> requests() const;
     QByteArray lastRequest() const;
@@ -44,6 +48,7 @@ private:
     void start();
     void onConnection();
     void onReadyRead(QTcpSocket *socket);
+    void answer(QTcpSocket *socket);
 
     QThread m_thread;
     QTcpServer *m_server = nullptr;
@@ -52,5 +57,7 @@ private:
     mutable QMutex m_mutex;
     QList<QPair<int, QByteArray>> m_answers;
     bool m_silent = false;
+    bool m_holding = false;
+    QList<QTcpSocket *> m_held; // server thread only
     QList<QByteArray> m_requests;
 };

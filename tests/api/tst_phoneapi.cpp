@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <vector>
 
 // The phone and account operations against a scripted server: the answers a
 // real backend would rarely give, the remaining-time text and the hand-over
@@ -151,6 +152,94 @@ private slots:
         QTest::qWait(50);
         QCOMPARE(emittedOn.size(), 2);
         disconnect(connection);
+    }
+
+    // A sign-in that stored nothing is never a success, whatever the server
+    // left out of its answer.
+    void refusalWithoutMessageIsAFailure_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("refused, empty msg") << QByteArray("{\"code\":500,\"msg\":\"\"}") << QStringLiteral("登录失败");
+        QTest::newRow("refused, no msg") << QByteArray("{\"code\":403}") << QStringLiteral("登录失败");
+        QTest::newRow("accepted, no token")
+            << QByteArray("{\"code\":200,\"msg\":\"\",\"data\":{\"phone\":\"1\"}}") << QStringLiteral("登录失败");
+        QTest::newRow("refused, with msg") << QByteArray("{\"code\":500,\"msg\":\"验证码错误\"}")
+                                           << QStringLiteral("验证码错误");
+    }
+
+    void refusalWithoutMessageIsAFailure()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(QString, shown);
+        AppEvent::instance()->setToken(QStringLiteral("before"));
+        m_server->setAnswer(200, answer);
+        QCOMPARE(Utils::instance()->login(QStringLiteral("13800138000"), QStringLiteral("123456")), shown);
+        QCOMPARE(AppEvent::instance()->token(), QStringLiteral("before"));
+    }
+
+    // A code-100 answer to a request that left with an earlier session's
+    // token arrives after a new sign-in: the new session stays.
+    void lateExpiryOfAnEarlierSessionSignsOutNobody()
+    {
+        AppEvent::instance()->setToken(QStringLiteral("old-session"));
+        m_server->setAnswer(200, "{\"code\":100,\"msg\":\"登录已过期\"}");
+        m_server->setHolding(true);
+        m_server->clearRequests();
+        int expiries = 0;
+        auto connection = connect(AppEvent::instance(), &AppEvent::sessionExpired, this, [&expiries] { ++expiries; });
+        bool result = true;
+        std::unique_ptr<QThread> worker(QThread::create([&result] {
+            ControlInfo out;
+            result = Utils::instance()->fetchControlInfo(QStringLiteral("S1"), &out);
+        }));
+        worker->start();
+        QTRY_COMPARE(m_server->requests().size(), 1);
+        QVERIFY(m_server->lastRequest().contains("X-Token:Bearer old-session"));
+
+        AppEvent::instance()->setToken(QStringLiteral("new-session"));
+        m_server->setHolding(false);
+        m_server->releaseHeld();
+        QVERIFY(worker->wait(10000));
+        QVERIFY(!result);
+        QTest::qWait(100);
+        QCOMPARE(expiries, 0);
+        QCOMPARE(AppEvent::instance()->token(), QStringLiteral("new-session"));
+
+        // The same answer to the current session's request does sign out.
+        QVERIFY(Utils::instance()->serverList().isEmpty());
+        QCOMPARE(expiries, 1);
+        QVERIFY(AppEvent::instance()->token().isEmpty());
+        disconnect(connection);
+    }
+
+    // A server that takes the request and never answers: each operation
+    // gives up within the request bound and takes its network-failure
+    // result (run side by side, so the suite waits for one bound only).
+    void timedOutRequestsFailLikeTheNetwork()
+    {
+        m_server->setSilent(true);
+        QString signIn;
+        bool codeSent = true;
+        QString list = QStringLiteral("unset");
+        bool flow = true;
+        std::vector<std::unique_ptr<QThread>> calls;
+        calls.emplace_back(QThread::create(
+            [&] { signIn = Utils::instance()->login(QStringLiteral("13800138000"), QStringLiteral("123456")); }));
+        calls.emplace_back(QThread::create([&] { codeSent = Utils::instance()->sendMsg(QStringLiteral("13800138000")); }));
+        calls.emplace_back(QThread::create([&] { list = Utils::instance()->serverList(); }));
+        calls.emplace_back(QThread::create([&] { flow = Utils::instance()->fetchFlowToken(QStringLiteral("S1")); }));
+        for (auto &call : calls)
+            call->start();
+        for (auto &call : calls)
+            QVERIFY(call->wait(30000));
+        m_server->setSilent(false);
+        QCOMPARE(signIn, QStringLiteral("网络异常"));
+        QVERIFY(!codeSent);
+        QCOMPARE(list, QString());
+        QVERIFY(!flow);
+        QCOMPARE(m_server->requests().size(), 4);
+        QCOMPARE(AppEvent::instance()->token(), QStringLiteral("token-1"));
     }
 
     // Nobody is signed in yet while signing in: a 100 there is a refusal.

@@ -22,7 +22,7 @@ private slots:
         PreviewStarter starter(nullptr, [&](const QString &sn, ControlInfo *out) {
             const int now = ++running;
             mostAtOnce = qMax(mostAtOnce.load(), now);
-            if (QThread::currentThread() == qApp->thread())
+            if (QThread::currentThread() == QCoreApplication::instance()->thread())
                 offGuiThread = false;
             QThread::msleep(15);
             out->padCode = QStringLiteral("pad-") + sn;
@@ -36,7 +36,7 @@ private slots:
         for (int i = 0; i < 5; ++i) {
             const QString sn = QStringLiteral("SN%1").arg(i);
             starter.start(&card, sn, [&, sn](bool ok, const ControlInfo &info) {
-                allOnGuiThread = allOnGuiThread && QThread::currentThread() == qApp->thread();
+                allOnGuiThread = allOnGuiThread && QThread::currentThread() == QCoreApplication::instance()->thread();
                 done << QStringLiteral("%1:%2:%3").arg(sn).arg(ok).arg(info.padCode);
             });
         }
