@@ -166,8 +166,9 @@ int StreamSession::sendText(const QString &text)
         return -1;
     const QByteArray bytes = text.toUtf8();
     const int result = source->sendText(bytes.constData(), bytes.size());
-    if (result != 0)
+    if (result != 0) {
         LOG_WARN() << "text input failed:" << result << "characters:" << text.size();
+    }
     return result;
 }
 

@@ -256,8 +256,9 @@ int UploadFiles::currentPage() const
 void UploadFiles::fetchUploadParameters()
 {
     Utils *utils = Utils::instance();
-    if (!utils->fetchToken() || !utils->fetchStsCredentials())
+    if (!utils->fetchToken() || !utils->fetchStsCredentials()) {
         LOG_INFO() << "Failed to get upload file parameters";
+    }
 }
 
 void UploadFiles::chooseFiles()
