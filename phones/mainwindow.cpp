@@ -694,29 +694,17 @@ void MainWindow::onBatchActivated(int index)
 
 void MainWindow::runServerOrder(bool reset)
 {
-    InfoDialog dialog;
-    if (reset) {
-        dialog.setAttentionText(QStringLiteral("确定恢复出厂设置?"));
-        dialog.setWindowTitle(QStringLiteral("恢复出厂设置"));
-        dialog.setContentText(QStringLiteral("恢复出厂设置将清除手机所有数据，需要一分钟左右，期间无法对云手机进行操作"));
-    } else {
-        dialog.setAttentionText(QStringLiteral("确定重启手机?"));
-        dialog.setWindowTitle(QStringLiteral("重启手机"));
-        dialog.setContentText(QStringLiteral("重启需要一分钟左右，期间无法对云手机进行操作"));
-    }
-    centerOver(&dialog, this);
-    if (dialog.exec() != 1)
+    if (!askServerOrder(reset, this))
         return;
     // One request for every checked phone, in tree order; it blocks here,
     // as the window is meant to until the backend has answered.
     const QStringList serials = checkedPhoneList();
     const bool ok = reset ? Utils::instance()->resetArmServer(serials) : Utils::instance()->restartArmServer(serials);
     if (!ok) {
-        Toast::instance()->show(2, reset ? QStringLiteral("云机重置失败") : QStringLiteral("云机重启失败"), this);
+        Toast::instance()->show(2, serverOrderFailedText(reset), this);
         return;
     }
-    Toast::instance()->show(0, reset ? QStringLiteral("云机重置成功，请稍等两分钟") : QStringLiteral("云机重启成功，请稍等两分钟"),
-                            this);
+    Toast::instance()->show(0, serverOrderDoneText(reset), this);
     refreshPhoneList(false);
 }
 

@@ -463,18 +463,7 @@ void VideoRender::rotate()
 void VideoRender::confirmServerOrder(bool reset)
 {
     qDebug() << (reset ? "reset" : "reboot");
-    InfoDialog dialog;
-    if (reset) {
-        dialog.setAttentionText(QStringLiteral("确定恢复出厂设置?"));
-        dialog.setWindowTitle(QStringLiteral("恢复出厂设置"));
-        dialog.setContentText(QStringLiteral("恢复出厂设置将清除手机所有数据，需要一分钟左右，期间无法对云手机进行操作"));
-    } else {
-        dialog.setAttentionText(QStringLiteral("确定重启手机?"));
-        dialog.setWindowTitle(QStringLiteral("重启手机"));
-        dialog.setContentText(QStringLiteral("重启需要一分钟左右，期间无法对云手机进行操作"));
-    }
-    centerOver(&dialog, this);
-    if (dialog.exec() != 1)
+    if (!askServerOrder(reset, this))
         return;
 
     // The request blocks for a network round trip: off the GUI thread, with
@@ -488,9 +477,7 @@ void VideoRender::confirmServerOrder(bool reset)
         [this, reset](bool accepted) {
             if (!accepted)
                 return;
-            Toast::instance()->show(0, reset ? QStringLiteral("云机重置成功，请稍等两分钟")
-                                             : QStringLiteral("云机重启成功，请稍等两分钟"),
-                                    this);
+            Toast::instance()->show(0, serverOrderDoneText(reset), this);
             emit closePhoneController();
         });
 }

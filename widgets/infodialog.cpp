@@ -52,3 +52,29 @@ void centerOver(QWidget *window, QWidget *anchor)
     window->move(g.x() + (anchor->width() - window->width()) / 2,
                  g.y() + (anchor->height() - window->height()) / 2);
 }
+
+bool askServerOrder(bool reset, QWidget *anchor)
+{
+    InfoDialog dialog;
+    if (reset) {
+        dialog.setAttentionText(QStringLiteral("确定恢复出厂设置?"));
+        dialog.setWindowTitle(QStringLiteral("恢复出厂设置"));
+        dialog.setContentText(QStringLiteral("恢复出厂设置将清除手机所有数据，需要一分钟左右，期间无法对云手机进行操作"));
+    } else {
+        dialog.setAttentionText(QStringLiteral("确定重启手机?"));
+        dialog.setWindowTitle(QStringLiteral("重启手机"));
+        dialog.setContentText(QStringLiteral("重启需要一分钟左右，期间无法对云手机进行操作"));
+    }
+    centerOver(&dialog, anchor);
+    return dialog.exec() == 1;
+}
+
+QString serverOrderDoneText(bool reset)
+{
+    return reset ? QStringLiteral("云机重置成功，请稍等两分钟") : QStringLiteral("云机重启成功，请稍等两分钟");
+}
+
+QString serverOrderFailedText(bool reset)
+{
+    return reset ? QStringLiteral("云机重置失败") : QStringLiteral("云机重启失败");
+}

@@ -36,3 +36,12 @@ private:
 // Centres window over anchor (which may be smaller than it; the window then
 // overhangs equally on both sides). Call after the texts are filled.
 void centerOver(QWidget *window, QWidget *anchor);
+
+// The question before a reboot (reset false) or a factory reset of phones,
+// the same from a control window and from the batch row: modal, centred
+// over anchor. True when confirmed.
+bool askServerOrder(bool reset, QWidget *anchor);
+
+// The toast texts for the outcome of such an order.
+QString serverOrderDoneText(bool reset);
+QString serverOrderFailedText(bool reset);
