@@ -6,6 +6,7 @@
 #include "stream/menubutton.h"
 #include "stream/phonecontroller.h"
 #include "stream/videorender.h"
+#include "tests/e2e/xinput.h"
 #include "tests/e2e/xkeymap.h"
 #include "tests/support/localcloud.h"
 #include "tests/support/screenshot.h"
@@ -30,49 +31,12 @@
 #include <functional>
 #include <memory>
 
+using TestSupport::click;
+using TestSupport::pointerTo;
+using TestSupport::whenModal;
+using TestSupport::xdotool;
+
 namespace {
-
-// Real X input, through the XTEST extension, as a person's mouse and
-// keyboard would give it.
-bool xdotool(const QStringList &args)
-{
-    QProcess p;
-    p.start(QStringLiteral("xdotool"), args);
-    return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
-QStringList at(const QPoint &global)
-{
-    return {QStringLiteral("mousemove"), QString::number(global.x()), QString::number(global.y())};
-}
-
-bool click(QWidget *widget, const QPoint &local)
-{
-    return xdotool(at(widget->mapToGlobal(local)) + QStringList{QStringLiteral("click"), QStringLiteral("1")});
-}
-
-bool click(QWidget *widget)
-{
-    return click(widget, widget->rect().center());
-}
-
-// Runs work from inside the event loop once a modal dialog is up, so a test
-// can answer a dialog that blocks the code that opened it.
-void whenModal(std::function<void(QWidget *)> work)
-{
-    auto *timer = new QTimer;
-    timer->setInterval(50);
-    QObject::connect(timer, &QTimer::timeout, [timer, work] {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (!modal || !modal->isVisible())
-            return;
-        timer->stop();
-        timer->deleteLater();
-        QTest::qWait(200);
-        work(modal);
-    });
-    timer->start();
-}
 
 QString applyStyleSheet()
 {
@@ -288,9 +252,9 @@ private slots:
         VideoRender *view = window->videoRender();
         const int before = touchCount(0);
         const QPoint from = view->mapToGlobal(QPoint(100, 300));
-        QStringList args = at(from) + QStringList{QStringLiteral("mousedown"), QStringLiteral("1")};
+        QStringList args = pointerTo(from) + QStringList{QStringLiteral("mousedown"), QStringLiteral("1")};
         for (int step = 1; step <= 5; ++step)
-            args += at(from + QPoint(step * 30, step * 20)) + QStringList{QStringLiteral("sleep"), QStringLiteral("0.05")};
+            args += pointerTo(from + QPoint(step * 30, step * 20)) + QStringList{QStringLiteral("sleep"), QStringLiteral("0.05")};
         args += QStringList{QStringLiteral("mouseup"), QStringLiteral("1")};
         QVERIFY(xdotool(args));
         QJsonArray touches;
@@ -323,7 +287,7 @@ private slots:
 
         window->activateWindow();
         QTRY_VERIFY(window->isActiveWindow());
-        QVERIFY(xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("60"), QStringLiteral("hi, all")}));
+        QVERIFY(TestSupport::typeText(QStringLiteral("hi, all"), 60));
         QTRY_COMPARE(state(0).value(QStringLiteral("notes")).toString(), notesBefore + QStringLiteral("hi, all"));
         QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("BackSpace")}));
         QTRY_COMPARE(state(0).value(QStringLiteral("notes")).toString(), notesBefore + QStringLiteral("hi, al"));
@@ -378,11 +342,9 @@ private slots:
                 });
         const QString before = notes();
         const QString typed = QStringLiteral("Hello World! (a:b) 你好");
-        // A keyboard layout with the Chinese characters on keys of their
-        // own; the client reloads the map before the first press.
-        QVERIFY(TestSupport::bindCharactersToSpareKeys(typed));
-        QTest::qWait(500);
-        QVERIFY(xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("80"), typed}));
+        // With a keyboard layout that has the Chinese characters on keys of
+        // their own.
+        QVERIFY(TestSupport::typeText(typed));
         QTRY_COMPARE_WITH_TIMEOUT(notes(), before + typed, 15000);
         // Capitals, shifted symbols and Chinese went as text and were announced.
         QCOMPARE(records.join(QString()), QStringLiteral("HW!(:)你好"));
@@ -474,7 +436,7 @@ private slots:
         const QRect item = combo->view()->visualRect(combo->model()->index(3, 0));
         const QPoint target(combo->view()->window()->geometry().center().x(),
                             combo->view()->viewport()->mapToGlobal(item.center()).y());
-        QVERIFY(xdotool(at(target) + QStringList{QStringLiteral("click"), QStringLiteral("1")}));
+        QVERIFY(xdotool(pointerTo(target) + QStringList{QStringLiteral("click"), QStringLiteral("1")}));
         QTRY_COMPARE(combo->currentText(), QStringLiteral("流畅"));
         QTRY_COMPARE(state(0).value(QStringLiteral("level")).toInt(), 3);
 

@@ -8,6 +8,7 @@
 #include "stream/phonecontroller.h"
 #include "stream/videorender.h"
 #include "stream/videorendermini.h"
+#include "tests/e2e/xinput.h"
 #include "tests/support/localcloud.h"
 #include "tests/support/screenshot.h"
 #include "tests/support/tempsettings.h"
@@ -36,55 +37,12 @@
 // suite's own X server; what reached each phone is read back through the
 // cloud's admin API.
 
+using TestSupport::click;
+using TestSupport::moveTo;
+using TestSupport::whenModal;
+using TestSupport::xdotool;
+
 namespace {
-
-bool xdotool(const QStringList &args)
-{
-    QProcess p;
-    p.start(QStringLiteral("xdotool"), args);
-    return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
-bool moveTo(const QPoint &global)
-{
-    // A synced move to where the pointer already is would wait for ever.
-    if (QCursor::pos() == global)
-        return true;
-    const bool ok = xdotool({QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(global.x()),
-                             QString::number(global.y())});
-    QTest::qWait(150);
-    return ok;
-}
-
-bool click(QWidget *widget, const QPoint &local)
-{
-    if (!moveTo(widget->mapToGlobal(local)))
-        return false;
-    const bool ok = xdotool({QStringLiteral("click"), QStringLiteral("1")});
-    QTest::qWait(150);
-    return ok;
-}
-
-bool click(QWidget *widget)
-{
-    return click(widget, widget->rect().center());
-}
-
-void whenModal(std::function<void(QWidget *)> work)
-{
-    auto *timer = new QTimer;
-    timer->setInterval(50);
-    QObject::connect(timer, &QTimer::timeout, [timer, work] {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (!modal || !modal->isVisible())
-            return;
-        timer->stop();
-        timer->deleteLater();
-        QTest::qWait(200);
-        work(modal);
-    });
-    timer->start();
-}
 
 qint64 residentKiB()
 {
@@ -114,6 +72,7 @@ private:
     QWidget *mainChild(const char *name) const { return m_main->findChild<QWidget *>(QLatin1String(name)); }
     static QString mcl(PhoneController *w) { return w->findChild<QLabel *>(QStringLiteral("mcl"))->text(); }
     static QString toastText() { return Toast::instance()->window()->text(); }
+    QJsonValue phoneValue(int i, const char *key) const { return m_cloud->phoneState(sn(i)).value(QLatin1String(key)); }
 
     bool waitFor(const std::function<bool()> &condition, int timeoutMs = 10000)
     {
@@ -337,8 +296,8 @@ private slots:
         QCOMPARE(mcl(c), QStringLiteral("单机中"));
         QCOMPARE(tapIn(c), (QVector<int>{0, 0, 2, 0}));
 
-        // Every ending gives the preview back: the title bar for B, the
-        // window manager's close for C.
+        // Every ending gives the preview back: the title bar for B, a close
+        // from the program for C (the window manager's is further on).
         b->raise();
         QTest::qWait(200);
         click(b->findChild<QWidget *>(QStringLiteral("closeButton")));
@@ -350,22 +309,90 @@ private slots:
         QVERIFY2(previewIsLive(2), "card C");
     }
 
-    // Relayed text: a paste in the master reaches the others' clipboards.
-    void pasteIsRelayed()
+    // Typing and pasting in the master, as a person does: every checked
+    // phone's notes gain the text once, exactly as typed; the unchecked
+    // phone gains nothing.
+    void typingAndPasteRelayedOnce()
     {
         PhoneController *b = enter(1, QPoint(760, 0));
         QVERIFY(b);
         click(mainChild("groupControlBtn"));
         QTRY_COMPARE(mcl(b), QStringLiteral("主控中"));
-        const QString text = QStringLiteral("群控粘贴 ünïcode ✓");
-        QGuiApplication::clipboard()->setText(text);
+        QCOMPARE(m_main->checkedPhoneList(), (QStringList{sn(0), sn(1), sn(2)}));
+
+        // The notes app open on all three through the master alone: Home,
+        // then the first icon of the home screen.
+        b->raise();
+        QTest::qWait(200);
+        click(b->findChild<QWidget *>(QStringLiteral("homeControl")));
+        for (int i : {0, 1, 2})
+            QTRY_COMPARE(phoneValue(i, "screen").toString(), QStringLiteral("home"));
+        VideoRender *view = b->videoRender();
+        QVERIFY(view->isPortrait());
+        click(view, QPoint(90 * view->width() / 720 + 1, 320 * view->height() / 1280 + 1));
+        for (int i : {0, 1, 2})
+            QTRY_COMPARE(phoneValue(i, "screen").toString(), QStringLiteral("notes"));
+
+        QStringList notes;
+        for (int i = 0; i < 4; ++i)
+            notes << phoneValue(i, "notes").toString();
+        const auto notesGained = [&](const QString &gained) {
+            for (int i : {0, 1, 2}) {
+                if (!waitFor([&] { return phoneValue(i, "notes").toString() == notes.at(i) + gained; }, 15000))
+                    return false;
+            }
+            // Nothing more arrives: each phone got it once.
+            QTest::qWait(1000);
+            for (int i : {0, 1, 2}) {
+                if (phoneValue(i, "notes").toString() != notes.at(i) + gained)
+                    return false;
+            }
+            return phoneValue(3, "notes").toString() == notes.at(3);
+        };
+
+        b->activateWindow();
+        QTRY_VERIFY(b->isActiveWindow());
+        const QString typed = QStringLiteral("Hello World! (a:b) 你好");
+        QVERIFY(TestSupport::typeText(typed));
+        QVERIFY2(notesGained(typed), qPrintable(phoneValue(0, "notes").toString() + QLatin1Char('|') +
+                                                phoneValue(2, "notes").toString()));
+        TestSupport::grabScreen(QStringLiteral("groupcontrol-typed"));
+
+        const QString pasted = QStringLiteral("群控粘贴 ünïcode ✓");
+        QGuiApplication::clipboard()->setText(pasted);
         click(b->findChild<QWidget *>(QStringLiteral("pasteBtn")));
         for (int i : {0, 1, 2})
-            QTRY_COMPARE(m_cloud->phoneState(sn(i)).value(QStringLiteral("clipboard")).toString(), text);
-        QVERIFY(m_cloud->phoneState(sn(3)).value(QStringLiteral("clipboard")).toString() != text);
+            QTRY_COMPARE(phoneValue(i, "clipboard").toString(), pasted);
+        QVERIFY2(notesGained(typed + pasted), qPrintable(phoneValue(0, "notes").toString()));
+        QVERIFY(phoneValue(3, "clipboard").toString() != pasted);
+    }
+
+    // The window manager's close (Alt+F4 under openbox) ends a controlled
+    // window the way every other ending does: its card is live again and
+    // group control still reaches the phone.
+    void windowManagerCloseStillReached()
+    {
+        TestSupport::WindowManager manager;
+        QVERIFY2(manager.isRunning(), "no window manager (openbox) on the display");
+        PhoneController *b = card(1)->controlWindow();
+        QVERIFY(b && b->isVisible());
+        QCOMPARE(mcl(b), QStringLiteral("主控中"));
+        PhoneController *c = enter(2, QPoint(1080, 0));
+        QVERIFY(c);
+        QTRY_COMPARE(mcl(c), QStringLiteral("被控中"));
+        QVERIFY(card(2)->preview()->isPictureHeld());
+
+        QVERIFY(manager.closeWithAltF4(c));
+        QTRY_VERIFY(!c->isVisible());
+        QVERIFY(!c->videoRender()->hasStream());
+        QVERIFY(c->hasEnded());
+        QVERIFY2(previewIsLive(2), "card C shows no live preview after Alt+F4");
+        QVERIFY(b->isVisible());
+        QCOMPARE(tapIn(b), (QVector<int>{2, 2, 2, 0}));
 
         click(b->findChild<QWidget *>(QStringLiteral("closeButton")));
         QTRY_VERIFY(!b->isVisible());
+        QVERIFY2(previewIsLive(1), "card B");
     }
 
     // A rebuild while on: group control is left and every window told.

@@ -2,6 +2,7 @@
 #include "resources/tarvixresources.h"
 #include "stream/phonecontroller.h"
 #include "stream/videorender.h"
+#include "tests/e2e/xinput.h"
 #include "tests/support/screenshot.h"
 #include "tests/support/tempsettings.h"
 #include "tests/upload/uploadtesthelpers.h"
@@ -25,40 +26,9 @@
 
 using TestSupport::LocalCloud;
 
-namespace {
-
-bool xdotool(const QStringList &args)
-{
-    QProcess p;
-    p.start(QStringLiteral("xdotool"), args);
-    return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
-bool click(QWidget *widget)
-{
-    const QPoint g = widget->mapToGlobal(widget->rect().center());
-    return xdotool({QStringLiteral("mousemove"), QString::number(g.x()), QString::number(g.y()),
-                    QStringLiteral("click"), QStringLiteral("1")});
-}
-
-// Once a modal dialog is up, work runs inside its event loop.
-void whenModal(std::function<void(QWidget *)> work)
-{
-    auto *timer = new QTimer;
-    timer->setInterval(50);
-    QObject::connect(timer, &QTimer::timeout, [timer, work] {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (!modal || !modal->isVisible())
-            return;
-        timer->stop();
-        timer->deleteLater();
-        QTest::qWait(300);
-        work(modal);
-    });
-    timer->start();
-}
-
-} // namespace
+using TestSupport::click;
+using TestSupport::whenModal;
+using TestSupport::xdotool;
 
 // The upload window under X, driven by real input: files chosen in Qt's own
 // file dialog, the buttons pressed with the mouse; outcomes read back from
