@@ -25,15 +25,14 @@
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
-#include <QTimer>
 #include <QtTest>
 
-#include <functional>
 #include <memory>
 
 using TestSupport::click;
 using TestSupport::pointerTo;
 using TestSupport::whenModal;
+using TestSupport::waitFor;
 using TestSupport::xdotool;
 
 namespace {
@@ -90,29 +89,11 @@ private:
         QTRY_VERIFY(window->isActiveWindow());
     }
 
-    bool waitForPicture(PhoneController *window, int timeoutMs = 10000)
+    bool waitForPicture(PhoneController *window)
     {
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < timeoutMs) {
-            if (window->videoRender()->frameCounters().shown > 0)
-                return true;
-            QTest::qWait(20);
-        }
-        return false;
+        return waitFor([window] { return window->videoRender()->frameCounters().shown > 0; });
     }
 
-    bool waitFor(const std::function<bool()> &condition, int timeoutMs = 10000)
-    {
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < timeoutMs) {
-            if (condition())
-                return true;
-            QTest::qWait(50);
-        }
-        return condition();
-    }
 
     // The panel's controls are reached by clicking the header's icon.
     void openPanel(PhoneController *window)

@@ -18,18 +18,14 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
-#include <QCursor>
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
-#include <QTimer>
 #include <QtTest>
 
-#include <functional>
 #include <memory>
 
 // Group control and the batch operations on the main window of this
@@ -40,6 +36,7 @@
 using TestSupport::click;
 using TestSupport::moveTo;
 using TestSupport::whenModal;
+using TestSupport::waitFor;
 using TestSupport::xdotool;
 
 namespace {
@@ -73,18 +70,6 @@ private:
     static QString mcl(PhoneController *w) { return w->findChild<QLabel *>(QStringLiteral("mcl"))->text(); }
     static QString toastText() { return Toast::instance()->window()->text(); }
     QJsonValue phoneValue(int i, const char *key) const { return m_cloud->phoneState(sn(i)).value(QLatin1String(key)); }
-
-    bool waitFor(const std::function<bool()> &condition, int timeoutMs = 10000)
-    {
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < timeoutMs) {
-            if (condition())
-                return true;
-            QTest::qWait(50);
-        }
-        return condition();
-    }
 
     // Touches the phone recorded from the given moment on.
     int touchesSince(const QString &serial, qint64 since) const
