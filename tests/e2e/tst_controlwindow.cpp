@@ -11,6 +11,7 @@
 #include "tests/support/localcloud.h"
 #include "tests/support/screenshot.h"
 #include "tests/support/tempsettings.h"
+#include "tests/support/waitfor.h"
 #include "widgets/clickablelabel.h"
 #include "widgets/infodialog.h"
 #include "widgets/toast.h"

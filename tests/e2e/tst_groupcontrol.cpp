@@ -12,6 +12,7 @@
 #include "tests/support/localcloud.h"
 #include "tests/support/screenshot.h"
 #include "tests/support/tempsettings.h"
+#include "tests/support/waitfor.h"
 #include "widgets/toast.h"
 
 #include <QAbstractItemView>

@@ -68,18 +68,6 @@ bool typeText(const QString &text, int delayMs)
     return xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QString::number(delayMs), text});
 }
 
-bool waitFor(const std::function<bool()> &condition, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < timeoutMs) {
-        if (condition())
-            return true;
-        QTest::qWait(50);
-    }
-    return condition();
-}
-
 void whenModal(std::function<void(QWidget *)> work)
 {
     auto *timer = new QTimer;

@@ -31,11 +31,6 @@ bool click(QWidget *widget);
 // a character; characters the keyboard map lacks are bound first.
 bool typeText(const QString &text, int delayMs = 80);
 
-// Runs the event loop until condition holds or the time is up; the answer
-// is the condition's last. It is asked every 50 ms, as it often asks the
-// cloud's admin API.
-bool waitFor(const std::function<bool()> &condition, int timeoutMs = 10000);
-
 // Runs work from inside the event loop once a modal dialog is up, so a test
 // can answer a dialog that blocks the code that opened it.
 void whenModal(std::function<void(QWidget *)> work);
