@@ -5,7 +5,6 @@
 #include "stream/videorender.h"
 #include "upload/uploadconfigfile.h"
 #include "upload/uploadfiles.h"
-#include "widgets/infodialog.h"
 
 void installUploads(QObject *owner)
 {
@@ -16,9 +15,7 @@ void installUploads(QObject *owner)
             UploadFiles *window = UploadFiles::instance();
             window->queueForPhone(phoneName, serverSn, paths);
             window->showPage(1);
-            window->show();
-            window->raise();
-            centerOver(window, anchor ? anchor->window() : nullptr);
+            window->showOver(anchor);
         });
     auto *configPush = new uploadConfigFile(owner);
     PhoneDetail::setConfigPusher([configPush](const QString &serverSn, int sid, int idcId, const QString &idcSn,

@@ -1,7 +1,8 @@
 // A drag source in a process of its own, for drops that travel over the X
 // drag-and-drop protocol as a file manager's would: a small window at the
 // given place; a press in it drags the given files. Prints "READY" once the
-// window shows and "DROPPED <action>" when the drag has ended.
+// window shows and "DROPPED <action>" when the drag has ended; serves the
+// data for a while after that, until it is ended or ten seconds have passed.
 //
 //   xdndsource <x> <y> <file>...
 
@@ -40,7 +41,8 @@ protected:
         const Qt::DropAction action = drag->exec(Qt::CopyAction);
         std::printf("DROPPED %d\n", int(action));
         std::fflush(stdout);
-        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        // The target fetches the data after the drop: stay a while.
+        QTimer::singleShot(10000, qApp, &QCoreApplication::quit);
     }
 
     void showEvent(QShowEvent *) override
