@@ -106,6 +106,47 @@ private:
         QVERIFY(click(button("selectFilesButton")));
     }
 
+    // Files carried over X's drag and drop from another process, as from a
+    // file manager: pressed in its window, moved to the point, let go there.
+    // The source stays to serve the data until the next drag or the end.
+    void dragFromAnotherProcess(const QStringList &paths, const QPoint &to)
+    {
+        endDragSource();
+        m_dragSource = std::make_unique<QProcess>();
+        QProcess *source = m_dragSource.get();
+        source->setProgram(qEnvironmentVariable("TARVIX_TEST_BIN_DIR") + QStringLiteral("/xdndsource"));
+        const QPoint sourceAt(1400, 860);
+        source->setArguments(QStringList{QString::number(sourceAt.x()), QString::number(sourceAt.y())} + paths);
+        auto said = std::make_shared<QByteArray>();
+        connect(source, &QProcess::readyReadStandardOutput, source, [source, said] { *said += source->readAllStandardOutput(); });
+        source->start();
+        QTRY_VERIFY2_WITH_TIMEOUT(said->contains("READY"), said->constData(), 10000);
+        const QPoint from = sourceAt + QPoint(60, 40);
+        QStringList gesture{QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(from.x()),
+                            QString::number(from.y()), QStringLiteral("mousedown"), QStringLiteral("1")};
+        for (int step = 1; step <= 12; ++step) {
+            const QPoint p = from + (to - from) * step / 12;
+            gesture << QStringLiteral("sleep") << QStringLiteral("0.08") << QStringLiteral("mousemove")
+                    << QString::number(p.x()) << QString::number(p.y());
+        }
+        gesture << QStringLiteral("sleep") << QStringLiteral("0.3") << QStringLiteral("mouseup") << QStringLiteral("1");
+        // Run while this process answers the drag's messages.
+        QProcess hand;
+        hand.start(QStringLiteral("xdotool"), gesture);
+        QTRY_VERIFY_WITH_TIMEOUT(hand.state() == QProcess::NotRunning, 15000);
+        QCOMPARE(hand.exitCode(), 0);
+        QTRY_VERIFY2_WITH_TIMEOUT(said->contains("DROPPED 1"), said->constData(), 10000);
+    }
+
+    void endDragSource()
+    {
+        if (!m_dragSource)
+            return;
+        m_dragSource->kill();
+        m_dragSource->waitForFinished(5000);
+        m_dragSource.reset();
+    }
+
     // Resident memory of a process (0: this one), in KiB.
     static qint64 residentKiB(qint64 pid = 0)
     {
@@ -349,36 +390,11 @@ private slots:
         QApplication::sendEvent(view, &refused);
         QVERIFY(!refused.isAccepted());
 
-        // The files come over X's drag and drop from another process: pressed
-        // in its window, carried to the picture, let go there.
         QVERIFY(view->acceptDrops());
-        QProcess source;
-        source.setProgram(qEnvironmentVariable("TARVIX_TEST_BIN_DIR") + QStringLiteral("/xdndsource"));
-        const QPoint sourceAt(1400, 860);
-        source.setArguments({QString::number(sourceAt.x()), QString::number(sourceAt.y()), text, apk});
-        QByteArray said;
-        connect(&source, &QProcess::readyReadStandardOutput, &source, [&] { said += source.readAllStandardOutput(); });
-        source.start();
-        QTRY_VERIFY2_WITH_TIMEOUT(said.contains("READY"), said.constData(), 10000);
-        const QPoint from = sourceAt + QPoint(60, 40);
-        const QPoint to = view->mapToGlobal(at);
-        QStringList gesture{QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(from.x()),
-                            QString::number(from.y()), QStringLiteral("mousedown"), QStringLiteral("1")};
-        for (int step = 1; step <= 12; ++step) {
-            const QPoint p = from + (to - from) * step / 12;
-            gesture << QStringLiteral("sleep") << QStringLiteral("0.08") << QStringLiteral("mousemove")
-                    << QString::number(p.x()) << QString::number(p.y());
-        }
-        gesture << QStringLiteral("sleep") << QStringLiteral("0.3") << QStringLiteral("mouseup") << QStringLiteral("1");
-        // Run while this process answers the drag's messages.
-        QProcess hand;
-        hand.start(QStringLiteral("xdotool"), gesture);
-        QTRY_VERIFY_WITH_TIMEOUT(hand.state() == QProcess::NotRunning, 15000);
-        QCOMPARE(hand.exitCode(), 0);
-        QTRY_VERIFY2_WITH_TIMEOUT(said.contains("DROPPED 1"), said.constData(), 10000);
+        dragFromAnotherProcess({text, apk}, view->mapToGlobal(at));
+        if (QTest::currentTestFailed())
+            return;
         QTRY_VERIFY(window()->isVisible());
-        source.kill();
-        source.waitForFinished(5000);
         QVERIFY(window()->screen()->availableGeometry().contains(window()->frameGeometry()));
         QCOMPARE(window()->currentPage(), 1);
         const QList<uploadingBlock *> rows = window()->uploadingRows();
@@ -401,6 +417,33 @@ private slots:
                      .value(QStringLiteral("md5")).toString(), textMd5);
         QVERIFY(UploadTest::hasApp(*m_cloud, m_phoneA, QStringLiteral("Dropgame")));
         QVERIFY(UploadTest::phoneFile(*m_cloud, m_phoneB, QStringLiteral("/storage/emulated/0/Download/dropped-notes.txt")).isEmpty());
+    }
+
+    // Files dropped on the add page from another process become cards.
+    void dropOnAddPageMakesCards()
+    {
+        const QString one = m_dir.path() + QStringLiteral("/dropped-one.bin");
+        const QString two = m_dir.path() + QStringLiteral("/dropped-two.txt");
+        UploadTest::writeRandomFile(one, 3 * 1024);
+        UploadTest::writeRandomFile(two, 10);
+        UploadFiles::open({{QStringLiteral("A机"), m_phoneA}}, nullptr);
+        window()->showPage(0);
+        window()->raise();
+        QTest::qWait(200);
+        QVERIFY(window()->fileCards().isEmpty());
+        auto *area = window()->findChild<QWidget *>(QStringLiteral("pageAddScrollArea"));
+        QVERIFY(area);
+        dragFromAnotherProcess({one, two}, area->mapToGlobal(area->rect().center()));
+        if (QTest::currentTestFailed())
+            return;
+        QTRY_COMPARE(window()->fileCards().size(), 2);
+        QCOMPARE(window()->fileCards().at(0)->filePath(), one);
+        QCOMPARE(window()->fileCards().at(1)->filePath(), two);
+        QCOMPARE(window()->summaryText(), QStringLiteral("总2项,共计0.00MB"));
+        QTest::qWait(200);
+        TestSupport::grabScreen(QStringLiteral("upload-e2e-dropped-on-add-page"));
+        for (uploadFileBlock *card : window()->fileCards())
+            emit card->clicked(card->fileName());
     }
 
     // Cancel the running row of a 1 GiB file: the history shows "取消上传"
@@ -501,6 +544,7 @@ private slots:
 
     void cleanupTestCase()
     {
+        endDragSource();
         delete m_controller;
     }
 
@@ -511,6 +555,7 @@ private:
     QString m_phoneA, m_phoneB;
     QString m_big, m_bigMd5, m_small, m_smallMd5;
     PhoneController *m_controller = nullptr;
+    std::unique_ptr<QProcess> m_dragSource;
 };
 
 QTEST_MAIN(TestUploadE2e)
