@@ -11,11 +11,7 @@
 #include "app/singleinstance.h"
 #include "api/utils.h"
 #include "phones/mainwindow.h"
-#include "phones/phonedetail.h"
-#include "stream/videorender.h"
-#include "upload/uploadconfigfile.h"
-#include "upload/uploadfiles.h"
-#include "widgets/infodialog.h"
+#include "upload/uploadwiring.h"
 #include "phones/purchase/webpurchasepage.h"
 #include "resources/tarvixresources.h"
 #include "stream/streamsession.h"
@@ -119,22 +115,7 @@ int main(int argc, char *argv[])
 
     // Files to phones: the control windows and the batch box open the one
     // upload window; entering a phone pushes its configuration file.
-    VideoRender::setUploadOpener(&UploadFiles::open);
-    MainWindow::setUploadOpener(&UploadFiles::open);
-    VideoRender::setFileDropHandler(
-        [](const QString &phoneName, const QString &serverSn, const QStringList &paths, QWidget *anchor) {
-            UploadFiles *window = UploadFiles::instance();
-            window->queueForPhone(phoneName, serverSn, paths);
-            window->showPage(1);
-            window->show();
-            window->raise();
-            centerOver(window, anchor ? anchor->window() : nullptr);
-        });
-    auto *configPush = new uploadConfigFile(&app);
-    PhoneDetail::setConfigPusher([configPush](const QString &serverSn, int sid, int idcId, const QString &idcSn,
-                                              const QString &orderSn, int serid) {
-        configPush->pushConfig(serverSn, sid, idcId, idcSn, orderSn, serid);
-    });
+    installUploads(&app);
 
     if (Utils::instance()->autoLogin()) {
         LOG_INFO() << "user auto login";

@@ -133,6 +133,8 @@ uploadingBlock::uploadingBlock(const QString &path, QWidget *parent)
     auto *sizeRow = new QHBoxLayout;
     QLabel *size = label(this, "uploadingFileSize", UploadText::sizeText(m_info.size()));
     size->setStyleSheet(QStringLiteral("color: #8E969C"));
+    // One width for every size up to 9999 MB, so the bars line up.
+    size->setMinimumWidth(size->fontMetrics().horizontalAdvance(QStringLiteral("0000.00MB")));
     sizeRow->addWidget(size);
     m_progressBar = new QProgressBar(this);
     m_progressBar->setObjectName(QStringLiteral("uploadingFileProgressBar"));

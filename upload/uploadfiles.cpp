@@ -20,6 +20,7 @@
 #include <QMutex>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QScrollArea>
 #include <QStackedWidget>
 #include <QUrl>
@@ -76,10 +77,28 @@ void UploadFiles::open(const QMap<QString, QString> &targets, QWidget *anchor)
 {
     UploadFiles *window = instance();
     window->setTargets(targets);
-    window->show();
-    window->raise();
-    window->activateWindow();
-    centerOver(window, anchor ? anchor->window() : nullptr);
+    window->showOver(anchor);
+}
+
+void UploadFiles::showOver(QWidget *anchor)
+{
+    show();
+    raise();
+    activateWindow();
+    QWidget *over = anchor ? anchor->window() : nullptr;
+    if (!over)
+        return;
+    centerOver(this, over);
+    // A control window is narrower than this one: near the screen's edge,
+    // centring alone would push part of the window off the screen.
+    QScreen *screen = over->screen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    const QRect frame = frameGeometry();
+    const int x = qBound(area.left(), frame.left(), qMax(area.left(), area.right() - frame.width() + 1));
+    const int y = qBound(area.top(), frame.top(), qMax(area.top(), area.bottom() - frame.height() + 1));
+    move(pos() + QPoint(x, y) - frame.topLeft());
 }
 
 UploadFiles::UploadFiles()

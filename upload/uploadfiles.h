@@ -31,6 +31,8 @@ public:
     // Shows the window for these phones, centred over the anchor's window:
     // what the control windows and the batch box install as their opener.
     static void open(const QMap<QString, QString> &targets, QWidget *anchor);
+    // Shows the window centred over the anchor's window, kept on its screen.
+    void showOver(QWidget *anchor);
 
     // Display name -> server SN of the phones the next start goes to.
     void setTargets(const QMap<QString, QString> &targets);

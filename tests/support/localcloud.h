@@ -60,6 +60,8 @@ public:
     QString stateDir() const;
     // Everything the process wrote so far; print it when a test fails.
     QString consoleLog() const;
+    // The server's process id (0 when it is not running), e.g. to read its memory.
+    qint64 processId() const { return m_process ? m_process->processId() : 0; }
 
     // The demo user's number.
     static QString demoPhone() { return QStringLiteral("13800138000"); }

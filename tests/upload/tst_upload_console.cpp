@@ -210,6 +210,10 @@ private slots:
                                                      {QStringLiteral("status"), 503}}
                                       << false << QStringLiteral("上传成功");
         QTest::newRow("expired credentials, then fresh ones") << QJsonObject() << true << QStringLiteral("上传成功");
+        // One attempt cut: the put sends the body again and the job ends well.
+        QTest::newRow("cut once") << QJsonObject{{QStringLiteral("kind"), QStringLiteral("cut")},
+                                                 {QStringLiteral("count"), 1}}
+                                  << false << QStringLiteral("上传成功");
         // Every attempt of every round cut: the bounded rounds end it.
         QTest::newRow("cut transfer") << QJsonObject{{QStringLiteral("kind"), QStringLiteral("cut")},
                                                      {QStringLiteral("count"), 100}}
@@ -246,12 +250,17 @@ private slots:
     {
         const QString path = m_files.path() + QStringLiteral("/w-clean.bin");
         const int requestsBefore = m_cloud->storeRequests().size();
+        const int objectsBefore = m_cloud->storedObjects().size();
         const int filesBefore = m_cloud->consoleFiles().size();
+        const QString knownUid = Utils::instance()->findConsoleFileUid(QStringLiteral("w-clean.bin"));
+        QVERIFY(!knownUid.isEmpty());
         const Run run = runWorker(path, m_phoneA, false);
         QCOMPARE(run.texts.last(), QStringLiteral("上传成功"));
         QCOMPARE(run.maxProgress, 0);
         QCOMPARE(m_cloud->storeRequests().size(), requestsBefore);
+        QCOMPARE(m_cloud->storedObjects().size(), objectsBefore);
         QCOMPARE(m_cloud->consoleFiles().size(), filesBefore);
+        QCOMPARE(m_cloud->consoleTasks().first().toObject().value(QStringLiteral("fileUid")).toString(), knownUid);
         QVERIFY(!UploadTest::phoneFile(*m_cloud, m_phoneA, QStringLiteral("/storage/emulated/0/Download/w-clean.bin")).isEmpty());
     }
 
