@@ -10,6 +10,7 @@
 #include "stream/videorendermini.h"
 #include "tests/e2e/xinput.h"
 #include "tests/support/localcloud.h"
+#include "tests/support/processmemory.h"
 #include "tests/support/screenshot.h"
 #include "tests/support/tempsettings.h"
 #include "tests/support/waitfor.h"
@@ -491,7 +492,8 @@ private slots:
         const qint64 after = residentKiB();
         qInfo("resident memory %lld KiB -> %lld KiB over 20 openings", before, after);
         QCOMPARE(card(3)->controlWindow(), window);
-        QVERIFY2(after - before < 10 * 1024, qPrintable(QStringLiteral("grew %1 KiB").arg(after - before)));
+        if (TestSupport::residentMemoryIsMeaningful())
+            QVERIFY2(after - before < 10 * 1024, qPrintable(QStringLiteral("grew %1 KiB").arg(after - before)));
     }
 };
 

@@ -3,6 +3,7 @@
 #include "push/websocketclientandreconnect.h"
 #include "push/websocketthread.h"
 #include "tests/support/localcloud.h"
+#include "tests/support/processmemory.h"
 #include "tests/support/tempsettings.h"
 
 #include <QDir>
@@ -16,22 +17,8 @@
 
 namespace {
 
-int threadCount()
-{
-    return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size();
-}
-
-qint64 residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
+using TestSupport::residentKiB;
+using TestSupport::threadCount;
 
 // connectInfo values with the time each was emitted, recorded on the
 // network thread itself so queueing adds nothing.
@@ -405,7 +392,8 @@ private slots:
         const qint64 rssAfter = residentKiB();
         qInfo("threads %d -> %d, resident %lld -> %lld KiB", threadsBefore, threadsAfter, rssBefore, rssAfter);
         QVERIFY(threadsAfter <= threadsBefore + 1);
-        QVERIFY(rssAfter - rssBefore < 16 * 1024);
+        if (TestSupport::residentMemoryIsMeaningful())
+            QVERIFY(rssAfter - rssBefore < 16 * 1024);
 
         // Whole clients made and released: their threads go with them.
         client.reset();
