@@ -285,8 +285,10 @@ void FarmSession::sendFrame()
     // encoding, so an idle screen costs next to nothing.
     if (!m_forceKeyFrame && generation == m_encodedGeneration) {
         au = m_encoder.repeatLast();
-        if (!au.isEmpty() && now - m_lastFrameAt >= kSuspendMs && !m_encoder.isSuspended())
+        if (!au.isEmpty() && now - m_lastFrameAt >= kSuspendMs && !m_encoder.isSuspended()) {
             m_encoder.suspend();
+            m_core->releaseMemorySoon();
+        }
     }
     if (au.isEmpty()) {
         m_lastFrameAt = now;
@@ -364,6 +366,8 @@ void FarmSession::close(bool graceful)
     m_idleTimer.stop();
     m_frameTimer.stop();
     m_refreshTimer.stop();
+    if (m_encoder.isOpen() && !m_encoder.isSuspended())
+        m_core->releaseMemorySoon();
     m_encoder.close();
     m_recording.reset();
     if (m_phone)
