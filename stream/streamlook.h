@@ -11,13 +11,10 @@
 // picture sizes, the status label, the disconnect toast. No widgets.
 namespace StreamLook {
 
-// The size every stream decodes into (the phone's own portrait screen).
-constexpr QSize FrameSize(720, 1280);
-
 // The four encoding levels handed to every stream, level 1 first.
 std::array<VideoLevel, 4> videoLevels();
 
-// The picture size a frame is scaled to.
+// The picture size a control window shows a frame at.
 QSize pictureSize(bool portrait);
 
 // What the status label of a control window shows for a control status.

@@ -33,7 +33,6 @@ StreamSession::StreamSession(VideoDisplayWinBase *display, SWDataSourceListener 
     , m_listener(listener)
     , m_framesPerSecond(framesPerSecond)
 {
-    m_display->setDstFormat(-1, StreamLook::FrameSize.width(), StreamLook::FrameSize.height(), 0);
     QMutexLocker lock(&sessions().mutex);
     sessions().all.insert(this);
 }
@@ -199,6 +198,17 @@ QImage StreamSession::decodedFrame() const
 {
     const int width = m_display->getDstWidth();
     return QImage(m_display->getFrameBuffer(), width, m_display->getDstHeight(), width * 4, QImage::Format_ARGB32);
+}
+
+QImage StreamSession::framePicture(QSize size, const QTransform &turn) const
+{
+    // Decoded frames are opaque; saying so spares the pixmap a premultiplying pass.
+    const int width = m_display->getDstWidth();
+    const QImage frame(m_display->getFrameBuffer(), width, m_display->getDstHeight(), width * 4,
+                       QImage::Format_RGB32);
+    if (frame.size() != size)
+        return frame.scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation).transformed(turn);
+    return turn.isIdentity() ? frame.copy() : frame.transformed(turn);
 }
 
 void StreamSession::postFrame(QImage picture, QObject *receiver, std::function<void(QImage)> show)

@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QMutex>
 #include <QString>
+#include <QTransform>
 
 #include <functional>
 #include <memory>
@@ -28,7 +29,8 @@ class StreamSession final
 {
 public:
     // Frames a second asked of the phone: 30 for a control window, 1 for a
-    // card's preview. Sets the display's decoding size.
+    // card's preview. The view tells the display its own size
+    // (VideoDisplayWinBase::setViewSize), so pictures arrive at that size.
     StreamSession(VideoDisplayWinBase *display, SWDataSourceListener *listener, int framesPerSecond);
     // Stops the stream: once this returns no frame or notification reaches
     // the view.
@@ -68,6 +70,12 @@ public:
     // The frame just decoded into the display, as an image over its buffer:
     // valid only inside the display's frame hook.
     QImage decodedFrame() const;
+    // The frame just decoded, as an opaque picture of the given size that
+    // the caller owns, then turned (a quarter turn for a landscape view).
+    // The library normally converted it at that size already and this is a
+    // plain copy (or the turn); a frame converted just before the view's
+    // size changed is scaled here. Only inside the frame hook.
+    QImage framePicture(QSize size, const QTransform &turn = QTransform()) const;
     // From the frame hook: hands a picture to the receiver's thread, where
     // `show` gets the newest one waiting; older ones still waiting are
     // replaced. Nothing arrives once the receiver is gone.

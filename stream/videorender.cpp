@@ -61,23 +61,13 @@ MenuButton *menuButton(QWidget *parent, const char *name, const QString &icon, c
     return button;
 }
 
-// The picture for the given orientation, from the library's 720 x 1280
-// frame. Scaling before turning gives the same picture as turning first
-// and moves a quarter of the pixels.
-QImage picture(const QImage &frame, bool portrait)
+// The size the library converts frames to for an orientation: the picture
+// itself, or in landscape the picture before it is turned (the phone still
+// sends its portrait screen). Scaling before turning moves fewer pixels.
+QSize viewSize(bool portrait)
 {
     const QSize size = StreamLook::pictureSize(portrait);
-    QImage out;
-    if (portrait) {
-        out = frame.scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation);
-    } else {
-        out = frame.scaled(size.transposed(), Qt::IgnoreAspectRatio, Qt::FastTransformation)
-                  .transformed(QTransform().rotate(270));
-    }
-    // Decoded frames are opaque; saying so spares the pixmap a premultiplying pass.
-    if (out.format() == QImage::Format_ARGB32)
-        out.reinterpretAsFormat(QImage::Format_RGB32);
-    return out;
+    return portrait ? size : size.transposed();
 }
 
 } // namespace
@@ -134,6 +124,7 @@ VideoRender::VideoRender(QWidget *parent)
 {
     setupUi();
     setAcceptDrops(true);
+    setViewSize(viewSize(true).width(), viewSize(true).height());
 
     m_relayoutTimer.setInterval(100);
     m_relayoutTimer.setSingleShot(true);
@@ -403,6 +394,7 @@ void VideoRender::resetView()
     m_phoneControl->hide();
     if (!m_portrait.load()) {
         m_portrait = true;
+        setViewSize(viewSize(true).width(), viewSize(true).height());
         emit sizeChange(false);
     }
     relayout();
@@ -416,10 +408,12 @@ void VideoRender::togglePanel()
 
 void VideoRender::onFrameReady()
 {
-    // The buffer holds still only while this hook runs: the scaled copy is
-    // made here, on the library's thread, and only that copy travels.
-    QImage scaled = picture(m_session.decodedFrame(), m_portrait.load());
-    m_session.postFrame(std::move(scaled), this, [this](QImage picture) { showFrame(std::move(picture)); });
+    // The buffer holds still only while this hook runs: the library has
+    // already scaled the frame to the view, so the picture is a copy (in
+    // landscape, turned) made here, and only that copy travels.
+    const bool portrait = m_portrait.load();
+    QImage picture = m_session.framePicture(viewSize(portrait), portrait ? QTransform() : QTransform().rotate(270));
+    m_session.postFrame(std::move(picture), this, [this](QImage frame) { showFrame(std::move(frame)); });
 }
 
 void VideoRender::showFrame(QImage frame)
@@ -441,6 +435,7 @@ void VideoRender::rotate()
 {
     const bool portrait = !m_portrait.load();
     m_portrait = portrait;
+    setViewSize(viewSize(portrait).width(), viewSize(portrait).height());
     // Turn the picture on screen now rather than wait for the phone to send
     // another frame, which it does only when its screen changes.
     if (m_hasPicture) {

@@ -34,6 +34,9 @@ VideoRenderMini::VideoRenderMini(QWidget *parent)
     m_content->setObjectName(QStringLiteral("Content"));
     m_gridLayout->addWidget(m_content, 0, 0);
 
+    // Pictures arrive at the card's size: a preview never holds a full frame.
+    setViewSize(PictureSize.width(), PictureSize.height());
+
     m_relayoutTimer.setInterval(2000);
     m_relayoutTimer.setSingleShot(true);
     connect(&m_relayoutTimer, &QTimer::timeout, this, &VideoRenderMini::relayout);
@@ -104,13 +107,10 @@ bool VideoRenderMini::isLive() const
 
 void VideoRenderMini::onFrameReady()
 {
-    // The buffer holds still only while this hook runs: the thumbnail is
-    // made here, on the library's thread, and only that small copy travels.
-    QImage scaled = m_session.decodedFrame().scaled(PictureSize, Qt::IgnoreAspectRatio, Qt::FastTransformation);
-    // Decoded frames are opaque; saying so spares the pixmap a premultiplying pass.
-    if (scaled.format() == QImage::Format_ARGB32)
-        scaled.reinterpretAsFormat(QImage::Format_RGB32);
-    m_session.postFrame(std::move(scaled), this, [this](QImage picture) { showFrame(std::move(picture)); });
+    // The buffer holds still only while this hook runs: the library has
+    // already scaled the picture to the card's size, and only a copy travels.
+    m_session.postFrame(m_session.framePicture(PictureSize), this,
+                        [this](QImage picture) { showFrame(std::move(picture)); });
 }
 
 void VideoRenderMini::showFrame(QImage frame)

@@ -8,6 +8,11 @@
 #include <QJsonArray>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 extern "C" {
 #include <libavutil/log.h>
@@ -25,6 +30,23 @@ FarmCore::FarmCore()
 {
     // libx264 reports every encoder it closes; the farm's log says enough.
     av_log_set_level(AV_LOG_ERROR);
+}
+
+void FarmCore::releaseMemorySoon()
+{
+    if (!m_releaseTimer) {
+        m_releaseTimer = new QTimer(this);
+        m_releaseTimer->setSingleShot(true);
+        m_releaseTimer->setInterval(2000);
+        connect(m_releaseTimer, &QTimer::timeout, this, [] {
+#ifdef __GLIBC__
+            // glibc keeps freed heap memory; an encoder is tens of megabytes.
+            malloc_trim(0);
+#endif
+        });
+    }
+    if (!m_releaseTimer->isActive())
+        m_releaseTimer->start();
 }
 
 FarmCore::~FarmCore()

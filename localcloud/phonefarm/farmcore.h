@@ -13,6 +13,7 @@
 class FarmPhone;
 class FarmSession;
 class QTcpServer;
+class QTimer;
 
 // The farm's state on its own thread; PhoneFarm forwards every call here.
 class FarmCore final : public QObject
@@ -40,6 +41,9 @@ public:
 
     // A session has said hello: accept or refuse it.
     void admit(FarmSession *session, const swp::Hello &hello);
+    // An encoder was let go: the allocator is asked, a little later and once
+    // for many, to hand the freed memory back to the system.
+    void releaseMemorySoon();
 
 private:
     struct Authorization {
@@ -58,4 +62,5 @@ private:
     QHash<QString, QString> m_recordings;
     QSet<FarmSession *> m_sessions;
     int m_bootMillis = 4000;
+    QTimer *m_releaseTimer = nullptr;
 };

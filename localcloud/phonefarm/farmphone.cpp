@@ -111,7 +111,6 @@ FarmPhone::FarmPhone(const QString &padCode, const QString &name, QObject *paren
     , m_name(name)
     // Text needs the font database, which only a QGuiApplication has.
     , m_canDrawText(qobject_cast<QGuiApplication *>(QCoreApplication::instance()) != nullptr)
-    , m_image(kWidth, kHeight, QImage::Format_RGB32)
 {
     m_bootTimer.setInterval(250);
     connect(&m_bootTimer, &QTimer::timeout, this, [this] {
@@ -127,12 +126,20 @@ FarmPhone::FarmPhone(const QString &padCode, const QString &name, QObject *paren
         m_showFeedback = false;
         markDirty();
     });
-    m_clockTimer.setInterval(1000);
+    // The status bar's clock shows minutes: one wake-up a minute is enough.
+    m_clockTimer.setSingleShot(true);
     connect(&m_clockTimer, &QTimer::timeout, this, [this] {
         if (QTime::currentTime().toString(QStringLiteral("HH:mm")) != m_clockText)
             markDirty();
+        scheduleClock();
     });
-    m_clockTimer.start();
+    scheduleClock();
+}
+
+void FarmPhone::scheduleClock()
+{
+    const QTime now = QTime::currentTime();
+    m_clockTimer.start(60000 - (now.second() * 1000 + now.msec()) + 20);
 }
 
 FarmPhone::~FarmPhone() = default;
@@ -140,6 +147,7 @@ FarmPhone::~FarmPhone() = default;
 void FarmPhone::markDirty()
 {
     m_dirty = true;
+    ++m_generation;
     emit changed();
 }
 
@@ -413,13 +421,19 @@ QJsonObject FarmPhone::state() const
                        {QStringLiteral("keys"), m_keys},
                        {QStringLiteral("texts"), m_texts},
                        {QStringLiteral("files"), files},
-                       {QStringLiteral("apps"), apps}};
+                       {QStringLiteral("apps"), apps},
+                       {QStringLiteral("renders"), double(m_renders)},
+                       {QStringLiteral("encodes"), double(m_encodes)}};
 }
 
 const QImage &FarmPhone::screen()
 {
     if (m_dirty) {
+        // Drawn first when a session asks: a phone nobody watches holds no screen.
+        if (m_image.isNull())
+            m_image = QImage(kWidth, kHeight, QImage::Format_RGB32);
         render();
+        ++m_renders;
         m_dirty = false;
     }
     return m_image;

@@ -41,6 +41,11 @@ public:
 
     // The current screen, redrawn if anything changed since the last call.
     const QImage &screen();
+    // Goes up whenever the screen changes; a session compares it with the
+    // picture it encoded last.
+    quint64 generation() const { return m_generation; }
+    // A session encoded a picture of this phone (counted for the admin view).
+    void countEncode() { ++m_encodes; }
     QJsonObject state() const;
 
 signals:
@@ -61,6 +66,7 @@ private:
     };
 
     void markDirty();
+    void scheduleClock();
     void tap(QPoint p);
     void goHome();
     void goBack();
@@ -106,4 +112,7 @@ private:
     QString m_clockText;
     QImage m_image;
     bool m_dirty = true;
+    quint64 m_generation = 1;
+    qint64 m_renders = 0;
+    qint64 m_encodes = 0;
 };

@@ -13,9 +13,12 @@ constexpr int kHelloTimeoutMs = 5000;
 constexpr int kKeepAliveMs = 2000;
 // A client that sends nothing (not even keep-alives) for this long is gone.
 constexpr int kSilenceMs = 15000;
-// Even an unchanged screen is sent this often, so the client sees the clock
-// and knows the stream is alive.
+// Even an unchanged screen is sent this often, so the client knows the
+// picture is alive; it goes as a repeat of the last picture, not encoded.
 constexpr int kRefreshMs = 1000;
+// A session whose screen has not changed for this long gives its encoder's
+// memory back; the next change starts a new one with a key frame.
+constexpr qint64 kSuspendMs = 5000;
 // Frames are skipped (not queued) while this much is still unsent.
 constexpr qint64 kMaxUnsent = 1024 * 1024;
 
@@ -36,7 +39,14 @@ FarmSession::FarmSession(QTcpSocket *socket, FarmCore *core)
 
     m_helloTimer.setSingleShot(true);
     m_helloTimer.setInterval(kHelloTimeoutMs);
-    connect(&m_helloTimer, &QTimer::timeout, this, [this] { close(false); });
+    connect(&m_helloTimer, &QTimer::timeout, this, [this] {
+        // A busy farm may see the time run out before the hello it has
+        // already received: read that first.
+        if (m_socket->bytesAvailable() > 0)
+            onReadyRead();
+        if (m_state == State::AwaitingHello)
+            close(false);
+    });
     m_helloTimer.start();
 
     m_keepAliveTimer.setInterval(kKeepAliveMs);
@@ -267,13 +277,31 @@ void FarmSession::sendFrame()
         m_frameTimer.start(20);
         return;
     }
-    m_lastFrameAt = m_clock.elapsed();
+    const qint64 now = m_clock.elapsed();
+    const quint64 generation = m_phone->generation();
     bool key = false;
-    const QByteArray au = m_encoder.encode(m_phone->screen(), m_lastFrameAt, m_forceKeyFrame, &key);
+    QByteArray au;
+    // Nothing changed since the last picture: it is shown again without
+    // encoding, so an idle screen costs next to nothing.
+    if (!m_forceKeyFrame && generation == m_encodedGeneration) {
+        au = m_encoder.repeatLast();
+        if (!au.isEmpty() && now - m_lastFrameAt >= kSuspendMs && !m_encoder.isSuspended()) {
+            m_encoder.suspend();
+            m_core->releaseMemorySoon();
+        }
+    }
+    if (au.isEmpty()) {
+        m_lastFrameAt = now;
+        m_encodedGeneration = generation;
+        au = m_encoder.encode(m_phone->screen(), now, m_forceKeyFrame, &key);
+        ++m_encodes;
+        m_phone->countEncode();
+        if (!au.isEmpty())
+            m_forceKeyFrame = false;
+    }
     if (!au.isEmpty()) {
-        m_forceKeyFrame = false;
         swp::Video v;
-        v.ptsMicros = quint64(m_lastFrameAt) * 1000;
+        v.ptsMicros = quint64(now) * 1000;
         v.keyFrame = key;
         v.width = quint16(m_encoder.width());
         v.height = quint16(m_encoder.height());
@@ -338,6 +366,8 @@ void FarmSession::close(bool graceful)
     m_idleTimer.stop();
     m_frameTimer.stop();
     m_refreshTimer.stop();
+    if (m_encoder.isOpen() && !m_encoder.isSuspended())
+        m_core->releaseMemorySoon();
     m_encoder.close();
     m_recording.reset();
     if (m_phone)
@@ -371,5 +401,7 @@ QJsonObject FarmSession::info() const
                        {QStringLiteral("height"), m_encoder.height()},
                        {QStringLiteral("frameRate"), m_frameRate},
                        {QStringLiteral("framesSent"), double(m_framesSent)},
+                       {QStringLiteral("encodes"), double(m_encodes)},
+                       {QStringLiteral("encoderSuspended"), m_encoder.isSuspended()},
                        {QStringLiteral("bytesSent"), double(m_bytesSent)}};
 }

@@ -72,8 +72,12 @@ private:
     bool m_forceKeyFrame = true;
     int m_sessionVersion = 1;
     qint64 m_framesSent = 0;
+    qint64 m_encodes = 0;
+    // The phone's screen generation in the last encoded picture.
+    quint64 m_encodedGeneration = 0;
     qint64 m_bytesSent = 0;
     QElapsedTimer m_clock;
+    // When the last picture was encoded: the frame rate limits encoding.
     qint64 m_lastFrameAt = -1000000;
     qint64 m_lastReceivedAt = 0;
     QTimer m_helloTimer;

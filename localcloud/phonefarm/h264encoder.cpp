@@ -23,23 +23,37 @@ bool H264Encoder::open(int width, int height, int frameRate, int bitRateKbps, in
         *error = QStringLiteral("bad size %1x%2").arg(width).arg(height);
         return false;
     }
+    m_width = width;
+    m_height = height;
+    m_frameRate = frameRate;
+    m_bitRateKbps = bitRateKbps;
+    m_keyFrameSeconds = keyFrameSeconds;
+    if (!start(error)) {
+        close();
+        return false;
+    }
+    return true;
+}
+
+bool H264Encoder::start(QString *error)
+{
     const AVCodec *codec = avcodec_find_encoder_by_name("libx264");
     if (!codec) {
         *error = QStringLiteral("libx264 encoder not available");
         return false;
     }
     m_ctx = avcodec_alloc_context3(codec);
-    m_ctx->width = width;
-    m_ctx->height = height;
+    m_ctx->width = m_width;
+    m_ctx->height = m_height;
     m_ctx->pix_fmt = AV_PIX_FMT_YUV420P;
     // Timestamps are milliseconds: frames are produced when the screen
     // changes, not at a fixed rate.
     m_ctx->time_base = AVRational{1, 1000};
-    m_ctx->framerate = AVRational{qBound(1, frameRate, 60), 1};
+    m_ctx->framerate = AVRational{qBound(1, m_frameRate, 60), 1};
     m_ctx->max_b_frames = 0;
-    m_ctx->gop_size = qBound(1, frameRate * qBound(1, keyFrameSeconds, 60), 600);
+    m_ctx->gop_size = qBound(1, m_frameRate * qBound(1, m_keyFrameSeconds, 60), 600);
     m_ctx->thread_count = 1;
-    const int64_t bitRate = int64_t(qBound(64, bitRateKbps, 20000)) * 1000;
+    const int64_t bitRate = int64_t(qBound(64, m_bitRateKbps, 20000)) * 1000;
     m_ctx->bit_rate = bitRate;
     m_ctx->rc_max_rate = bitRate;
     m_ctx->rc_buffer_size = int(bitRate);
@@ -50,26 +64,24 @@ bool H264Encoder::open(int width, int height, int frameRate, int bitRateKbps, in
     av_opt_set(m_ctx->priv_data, "x264-params", "repeat-headers=1:aud=0", 0);
     if (avcodec_open2(m_ctx, codec, nullptr) < 0) {
         *error = QStringLiteral("cannot open libx264");
-        close();
+        release();
         return false;
     }
     m_frame = av_frame_alloc();
     m_frame->format = AV_PIX_FMT_YUV420P;
-    m_frame->width = width;
-    m_frame->height = height;
+    m_frame->width = m_width;
+    m_frame->height = m_height;
     if (av_frame_get_buffer(m_frame, 0) < 0) {
         *error = QStringLiteral("out of memory");
-        close();
+        release();
         return false;
     }
     m_packet = av_packet_alloc();
-    m_width = width;
-    m_height = height;
     m_lastPts = -1;
     return true;
 }
 
-void H264Encoder::close()
+void H264Encoder::release()
 {
     if (m_ctx)
         avcodec_free_context(&m_ctx);
@@ -81,13 +93,27 @@ void H264Encoder::close()
         sws_freeContext(m_sws);
         m_sws = nullptr;
     }
+}
+
+void H264Encoder::close()
+{
+    release();
     m_width = m_height = 0;
+    m_repeat.reset();
+}
+
+void H264Encoder::suspend()
+{
+    release();
 }
 
 QByteArray H264Encoder::encode(const QImage &screen, qint64 ptsMillis, bool forceKeyFrame, bool *keyFrame)
 {
     *keyFrame = false;
-    if (!m_ctx || screen.isNull())
+    if (!isOpen() || screen.isNull())
+        return {};
+    QString error;
+    if (!m_ctx && !start(&error))
         return {};
     const QImage src = screen.format() == QImage::Format_RGB32 || screen.format() == QImage::Format_ARGB32
         ? screen
@@ -105,6 +131,7 @@ QByteArray H264Encoder::encode(const QImage &screen, qint64 ptsMillis, bool forc
     m_lastPts = ptsMillis;
     m_frame->pts = ptsMillis;
     m_frame->pict_type = forceKeyFrame ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+    ++m_encodes;
     if (avcodec_send_frame(m_ctx, m_frame) < 0)
         return {};
     QByteArray out;
@@ -114,5 +141,6 @@ QByteArray H264Encoder::encode(const QImage &screen, qint64 ptsMillis, bool forc
             *keyFrame = true;
         av_packet_unref(m_packet);
     }
+    m_repeat.learn(out);
     return out;
 }

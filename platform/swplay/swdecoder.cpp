@@ -120,8 +120,13 @@ bool SWDecoder::convert(uint8_t *dst, int dstWidth, int dstHeight, int dstStride
 {
     if (!m_haveFrame || !dst)
         return false;
+    // Scaling and conversion in one pass. Far below the picture's size (a
+    // card's preview) fast bilinear would skip most source rows and shimmer;
+    // an area average reads each of them once.
+    const bool farBelow = dstWidth * 2 < m_frame->width || dstHeight * 2 < m_frame->height;
     m_sws = sws_getCachedContext(m_sws, m_frame->width, m_frame->height, unjpeg(m_frame->format), dstWidth,
-                                 dstHeight, AV_PIX_FMT_BGRA, SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
+                                 dstHeight, AV_PIX_FMT_BGRA, farBelow ? SWS_AREA : SWS_FAST_BILINEAR, nullptr,
+                                 nullptr, nullptr);
     if (!m_sws)
         return false;
     uint8_t *dstData[4] = {dst, nullptr, nullptr, nullptr};

@@ -25,7 +25,8 @@ public:
     int decode(const std::string &accessUnit, int64_t pts);
     int width() const;
     int height() const;
-    // Converts the last picture into 32-bit ARGB (B, G, R, A in memory).
+    // Converts the last picture into 32-bit ARGB (B, G, R, A in memory),
+    // scaled to the given size in the same pass.
     bool convert(uint8_t *dst, int dstWidth, int dstHeight, int dstStride);
 
 private:

@@ -31,11 +31,17 @@ int VideoDisplayWinBase::setDstFormat(int format, int width, int height, int)
     std::lock_guard<std::mutex> lock(d->mutex);
     if (width == d->width && height == d->height)
         return 0;
-    d->buffer.assign(size_t(width) * size_t(height) * 4, 0);
+    // A fresh vector: a smaller size gives the larger buffer's memory back.
+    std::vector<uint8_t>(size_t(width) * size_t(height) * 4, 0).swap(d->buffer);
     fillOpaqueBlack(d->buffer);
     d->width = width;
     d->height = height;
     return 0;
+}
+
+int VideoDisplayWinBase::setViewSize(int width, int height)
+{
+    return setDstFormat(-1, width, height, 0);
 }
 
 uint8_t *VideoDisplayWinBase::getFrameBuffer()

@@ -20,6 +20,12 @@ public:
     // format -1 (or 0): 32-bit ARGB, rows of width * 4 bytes. Returns 0, or
     // -1 for an unknown format or a size outside 16..4096.
     int setDstFormat(int format, int width, int height, int flags);
+    // The size the view shows pictures at. Each decoded picture is scaled
+    // and converted straight to it in one pass, so the buffer never holds
+    // more than the view shows (a card's preview never holds a full-size
+    // frame). Any thread; a change during a stream applies from the next
+    // picture on. Returns 0, or -1 for a size outside 16..4096.
+    int setViewSize(int width, int height);
     // width * height * 4 bytes, opaque black until the first frame.
     uint8_t *getFrameBuffer();
     int getDstWidth() const;

@@ -78,6 +78,7 @@ private slots:
     void connectAndDropFlood();
     void storageAppsAndReset();
     void unknownPhone();
+    void idleScreenIsNotEncoded();
 
 private:
     QString authorize();
@@ -260,6 +261,68 @@ void TestPhoneFarm::unknownPhone()
     m_farm->reboot(QStringLiteral("NOPE"));
     m_farm->pushFile(QStringLiteral("NOPE"), QStringLiteral("a"), QByteArray("b"));
     verifyServesStream();
+}
+
+// A phone without a session draws and encodes nothing; a session on a
+// screen that does not change gets its key frame at once and then repeats of
+// it that are not encoded, and they decode to the same picture. Idle long
+// enough, the session lets its encoder go and starts a new one on a change.
+void TestPhoneFarm::idleScreenIsNotEncoded()
+{
+    // The status bar clock changes the screen once a minute: stay clear of it.
+    if (QTime::currentTime().second() >= 35)
+        QTest::qWait((61 - QTime::currentTime().second()) * 1000);
+    const QString pad = QStringLiteral("PADF002");
+    m_farm->addPhone(pad, QStringLiteral("Idle"));
+    QTest::qWait(1500);
+    QCOMPARE(m_farm->phoneState(pad).value("encodes").toInt(), 0);
+    QCOMPARE(m_farm->phoneState(pad).value("renders").toInt(), 0);
+
+    const QString session = QStringLiteral("idle-session");
+    m_farm->authorizeSession(session, pad, 7, 3600, QStringLiteral("android"));
+    {
+        TestStream s;
+        s.start(m_farm->port(), session.toLatin1(), pad.toLatin1(), 7, 30, 1);
+        QTRY_VERIFY_WITH_TIMEOUT(s.view.frames >= 1, 5000);
+        const QImage first = s.view.lastFrame();
+        QTRY_VERIFY_WITH_TIMEOUT(s.view.frames >= 4, 8000);
+        QCOMPARE(s.view.lastFrame(), first);
+        const QJsonObject state = m_farm->phoneState(pad);
+        QCOMPARE(state.value("encodes").toInt(), 1);
+        QCOMPARE(state.value("renders").toInt(), 1);
+        const QJsonObject info = state.value("sessions").toArray().at(0).toObject();
+        QCOMPARE(info.value("encodes").toInt(), 1);
+        QVERIFY(info.value("framesSent").toInt() >= 4);
+        QTRY_VERIFY_WITH_TIMEOUT(s.view.statistics().contains("\"decoded\""), 8000);
+        QVERIFY2(s.view.statistics().contains("\"errors\":0,"), qPrintable(s.view.statistics()));
+
+        // Left alone, the session gives its encoder back; a change starts a
+        // new one, and its pictures and the repeats after them decode cleanly.
+        auto sessionInfo = [&] { return m_farm->phoneState(pad).value("sessions").toArray().at(0).toObject(); };
+        QTRY_VERIFY_WITH_TIMEOUT(sessionInfo().value("encoderSuspended").toBool(), 8000);
+        int x = 360, y = 700;
+        float pressure = 0.0f;
+        QCOMPARE(s.source->sendTouchEvent(0, 1, &x, &y, &pressure), 0);
+        QTRY_VERIFY(sessionInfo().value("encodes").toInt() >= 2);
+        QVERIFY(!sessionInfo().value("encoderSuspended").toBool());
+        QCOMPARE(s.source->sendTouchEvent(1, 1, &x, &y, &pressure), 0);
+        // The touch mark goes after a moment; then the screen is idle again.
+        QTest::qWait(600);
+        const int encodes = sessionInfo().value("encodes").toInt();
+        int frames = s.view.frames;
+        QTRY_VERIFY_WITH_TIMEOUT(s.view.frames > frames, 5000);
+        const QImage settled = s.view.lastFrame();
+        frames = s.view.frames;
+        QTRY_VERIFY_WITH_TIMEOUT(s.view.frames >= frames + 2, 5000);
+        QCOMPARE(sessionInfo().value("encodes").toInt(), encodes);
+        QCOMPARE(s.view.lastFrame(), settled);
+        QTest::qWait(2100); // a statistics period with the repeats in it
+        QVERIFY2(s.view.statistics().contains("\"errors\":0,"), qPrintable(s.view.statistics()));
+    }
+    QTRY_COMPARE(m_farm->phoneState(pad).value("sessions").toArray().size(), 0);
+    const int encodes = m_farm->phoneState(pad).value("encodes").toInt();
+    QTest::qWait(1500);
+    QCOMPARE(m_farm->phoneState(pad).value("encodes").toInt(), encodes);
 }
 
 QTEST_MAIN(TestPhoneFarm)

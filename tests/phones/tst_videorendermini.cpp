@@ -118,6 +118,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(preview.frameCounters().shown >= 2, 15000);
         QCOMPARE(picture(preview).size(), QSize(100, 170));
         QVERIFY(picture(preview) != placeholder);
+        // The library converts straight to the card's size: no full frame is held.
+        QCOMPARE(QSize(preview.getDstWidth(), preview.getDstHeight()), QSize(100, 170));
         TestSupport::grabWidget(&preview, QStringLiteral("videorendermini-live"));
 
         int x = 360, y = 640;

@@ -293,11 +293,15 @@ private slots:
         QCOMPARE(shown.size(), QSize(500, 790));
         QCOMPARE(shown.pixel(250, 395), 0xff0000ffu);
 
-        // Landscape: the phone's top row lands on the left edge.
+        // The library converts straight to the view's size: the picture,
+        // or in landscape the picture before it is turned.
+        QCOMPARE(QSize(view.getDstWidth(), view.getDstHeight()), QSize(500, 790));
+        // Landscape: the phone's top rows land on the left edge.
         QTest::mouseClick(view.findChild<QLabel *>(QStringLiteral("screen")), Qt::LeftButton);
+        QCOMPARE(QSize(view.getDstWidth(), view.getDstHeight()), QSize(400, 900));
         auto *pixels = reinterpret_cast<quint32 *>(view.getFrameBuffer());
-        std::fill(pixels, pixels + 720 * 1280, 0xff000000u);
-        std::fill(pixels, pixels + 720 * 64, 0xffffffffu);
+        std::fill(pixels, pixels + 400 * 900, 0xff000000u);
+        std::fill(pixels, pixels + 400 * 45, 0xffffffffu);
         view.onFrameReady();
         QTRY_COMPARE(view.frameCounters().shown, quint64(2));
         shown = content->pixmap(Qt::ReturnByValue).toImage();
