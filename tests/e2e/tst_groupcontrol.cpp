@@ -41,21 +41,7 @@ using TestSupport::whenModal;
 using TestSupport::waitFor;
 using TestSupport::xdotool;
 
-namespace {
-
-qint64 residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return 0;
-}
-
-} // namespace
+using TestSupport::residentKiB;
 
 class TestGroupControlE2E : public QObject
 {

@@ -9,6 +9,7 @@
 #include "resources/tarvixresources.h"
 #include "stream/videorendermini.h"
 #include "tests/support/localcloud.h"
+#include "tests/support/processmemory.h"
 #include "tests/support/screenshot.h"
 #include "tests/support/tempsettings.h"
 #include "widgets/slidenavigation.h"
@@ -86,19 +87,6 @@ QVariant runJs(QWebEngineView *view, const QString &script)
     });
     waitFor([&] { return done; }, 10000);
     return result;
-}
-
-// Process memory as the kernel counts it, in kB.
-qint64 residentKb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return 0;
 }
 
 int childProcesses()
@@ -364,7 +352,7 @@ private slots:
         m_window->switchPage(1);
         QVERIFY(waitFor([this] { return pageReady(view()); }));
         QTest::qWait(500);
-        const qint64 startKb = residentKb();
+        const qint64 startKb = TestSupport::residentKiB();
         const int startProcesses = childProcesses();
         for (int i = 1; i < 20; ++i) {
             m_window->switchPage(1);
@@ -376,7 +364,7 @@ private slots:
         QCOMPARE(purchasePageWidget()->findChildren<QWebEngineView *>(QString(), Qt::FindDirectChildrenOnly).size(), 1);
         QCOMPARE(m_window->findChildren<JSBridge *>().size(), 1);
         QVERIFY(waitFor([&] { return childProcesses() <= startProcesses + 1; }, 10000));
-        qInfo("openings 1 to 20: resident %lld kB -> %lld kB, child processes %d -> %d", startKb, residentKb(),
+        qInfo("openings 1 to 20: resident %lld kB -> %lld kB, child processes %d -> %d", startKb, TestSupport::residentKiB(),
               startProcesses, childProcesses());
         // Back, as the page would send the client.
         emit purchase()->bridge()->sigRecvMsgFromJS(QStringLiteral("done"));
