@@ -10,6 +10,7 @@
 #include "phones/model/phonechecks.h"
 #include "phones/model/purchaseaddress.h"
 #include "phones/previewstarter.h"
+#include "phones/previewwatcher.h"
 #include "phones/purchasepage.h"
 #include "stream/phonecontroller.h"
 #include "widgets/infodialog.h"
@@ -207,6 +208,8 @@ void MainWindow::setupPhonePage()
 
     m_phoneChecks = new PhoneChecks(this);
     m_previewStarter = new PreviewStarter(this);
+    m_previewWatcher = new PreviewWatcher(m_ui->scrollArea, this);
+    m_previewWatcher->setKeeper([this](const QString &serverSn) { return keepsPreview(serverSn); });
     m_previewTimer = new QTimer(this);
     m_previewTimer->setSingleShot(true);
     m_previewTimer->setInterval(1000);
@@ -222,8 +225,12 @@ void MainWindow::setupPhonePage()
         }
     });
     connect(m_phoneChecks, &PhoneChecks::groupChanged, this, &MainWindow::showGroupRow);
-    connect(m_phoneChecks, &PhoneChecks::checkedListChanged, this,
-            [this](const QStringList &list) { recolourBatchBox(list.size()); });
+    connect(m_phoneChecks, &PhoneChecks::checkedListChanged, this, [this](const QStringList &list) {
+        recolourBatchBox(list.size());
+        // Group control relays to the checked phones: their streams stay up.
+        if (m_groupControl.isOn())
+            m_previewWatcher->reevaluate();
+    });
     connect(m_phoneChecks, &PhoneChecks::uncheckRefused, this, &MainWindow::onUncheckRefused);
     // Handed over after the checked list has been rebuilt.
     connect(m_phoneChecks, &PhoneChecks::phoneAdded, this,
@@ -379,6 +386,7 @@ void MainWindow::buildCards(const QVector<PhoneRecord> &records)
         card->setSerid(record.serid);
         card->setOwner(this);
         card->setPreviewStarter(m_previewStarter);
+        card->setPreviewWatcher(m_previewWatcher);
         m_cardLayout->addWidget(card);
         m_cards.append(card);
         if (!m_cardsBySn.contains(record.serverSn)) {
@@ -415,6 +423,7 @@ void MainWindow::clearCards()
     // to the event loop (a card's own signal may have started this).
     const QList<QPointer<PhoneDetail>> cards = std::exchange(m_cards, {});
     m_cardsBySn.clear();
+    m_previewWatcher->setCards({});
     for (const QPointer<PhoneDetail> &card : cards) {
         if (!card)
             continue;
@@ -430,10 +439,21 @@ void MainWindow::clearCards()
 
 void MainWindow::startPreviews()
 {
-    // One background start per card, in card order; each fetch blocks only
-    // the starter's thread, and the preview opens on this one.
+    // The watcher starts the cards on screen first, one at a time (each
+    // fetch blocks only the starter's thread), then the kept ones.
+    QVector<PreviewWatcher::Card> cards;
+    cards.reserve(m_cards.size());
     for (PhoneDetail *card : phoneCards())
-        card->startPreview();
+        cards.push_back({card, card});
+    m_previewWatcher->setCards(cards);
+}
+
+bool MainWindow::keepsPreview(const QString &serverSn) const
+{
+    if (m_groupControl.isOn() && m_phoneChecks->isChecked(serverSn))
+        return true;
+    const PhoneController *window = controlWindow(serverSn);
+    return window && window->isShown();
 }
 
 QList<PhoneDetail *> MainWindow::phoneCards() const
@@ -555,6 +575,9 @@ bool MainWindow::groupControl() const
 
 void MainWindow::syncGroupControlLook()
 {
+    // Switched on, the checked phones' streams must be up wherever their
+    // cards are; switched off, those off screen may go.
+    m_previewWatcher->reevaluate();
     // The check rules enforce what the flag implies (two phones at least).
     m_phoneChecks->setGroupControl(m_groupControl.isOn());
     m_ui->groupControlBtn->setStyleSheet(m_groupControl.isOn() ? QStringLiteral("background-color: #94D3FF")

@@ -18,6 +18,7 @@ class PhoneController;
 class PhoneDetail;
 class PhoneChecks;
 class PreviewStarter;
+class PreviewWatcher;
 class PurchasePage;
 class QMouseEvent;
 class QTimer;
@@ -100,6 +101,13 @@ public:
     // a desktop's tray host can come and go. Tests replace the question.
     void setTrayHostCheck(std::function<bool()> check);
     FlowLayout *cardLayout() const { return m_cardLayout; }
+    // Decides which card previews stream: those on screen, and those the
+    // main window keeps (keepsPreview).
+    PreviewWatcher *previewWatcher() const { return m_previewWatcher; }
+    // Whether a phone's preview stream stays up wherever its card is: group
+    // control relays to it (on, and the phone checked), or its control
+    // window is open. Either way that stream is the phone's relay path.
+    bool keepsPreview(const QString &serverSn) const;
 
     // The user panel shown under the cursor from the title bar's user icon
     // and hidden by the next left press anywhere on the desktop.
@@ -168,8 +176,9 @@ private:
     FlowLayout *m_cardLayout = nullptr;
     PhoneChecks *m_phoneChecks = nullptr;
     PreviewStarter *m_previewStarter = nullptr;
-    // Starts the previews of the cards built last, once: a rebuild before it
-    // fires (sign-in loads the list twice) restarts it.
+    PreviewWatcher *m_previewWatcher = nullptr;
+    // Hands the cards built last to the preview watcher, once: a rebuild
+    // before it fires (sign-in loads the list twice) restarts it.
     QTimer *m_previewTimer = nullptr;
     // The cards of the current list: made by the rebuild, dropped by it.
     QList<QPointer<PhoneDetail>> m_cards;

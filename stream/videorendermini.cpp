@@ -56,6 +56,11 @@ void VideoRenderMini::stopPreview()
     showPlaceholder();
 }
 
+void VideoRenderMini::pausePreview()
+{
+    m_session.stop();
+}
+
 void VideoRenderMini::openPreview(const QString &title, const ControlInfo &info)
 {
     SWRuntime::getInstance()->init(3, "./logs");

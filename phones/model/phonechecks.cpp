@@ -14,6 +14,7 @@ void PhoneChecks::setPhones(const QVector<Phone> &phones)
     m_phones = phones;
     m_states = QVector<Qt::CheckState>(phones.size(), Qt::Unchecked);
     m_checked.clear();
+    m_checkedSet.clear();
 }
 
 QString PhoneChecks::title(int row) const
@@ -91,9 +92,12 @@ void PhoneChecks::setPhoneState(int row, Qt::CheckState state)
 void PhoneChecks::rebuildCheckedList()
 {
     m_checked.clear();
+    m_checkedSet.clear();
     for (int i = 0; i < m_phones.size(); ++i) {
-        if (m_states.at(i) == Qt::Checked)
+        if (m_states.at(i) == Qt::Checked) {
             m_checked << m_phones.at(i).serverSn;
+            m_checkedSet.insert(m_phones.at(i).serverSn);
+        }
     }
     qDebug().noquote() << "serverSNList数组 " << m_checked;
     emit groupChanged(groupState(), m_checked.size());

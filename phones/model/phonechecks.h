@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -36,6 +37,7 @@ public:
     int checkedCount() const;
     // server_sn of every checked row, in tree order.
     QStringList checkedServerSns() const { return m_checked; }
+    bool isChecked(const QString &serverSn) const { return m_checkedSet.contains(serverSn); }
     // The group row's second column.
     static QString selectedText(int count);
 
@@ -81,5 +83,6 @@ private:
     QVector<Phone> m_phones;
     QVector<Qt::CheckState> m_states;
     QStringList m_checked;
+    QSet<QString> m_checkedSet;
     bool m_groupControl = false;
 };
