@@ -1,6 +1,7 @@
 #pragma once
 
 #include "phones/model/groupcontrol.h"
+#include "phones/model/rentaltime.h"
 #include "widgets/draggablewidget.h"
 
 #include <QHash>
@@ -148,9 +149,10 @@ private:
     void setupPhonePage();
     void showNoPhone();
     void setCardAreaClass(const QString &cssClass, const QString &styleSheet);
-    void buildTree(const QVector<PhoneRecord> &records);
-    void buildCards(const QVector<PhoneRecord> &records);
+    void buildTree(const QVector<PhoneRecord> &records, const QVector<RentalTime::Left> &left);
+    void buildCards(const QVector<PhoneRecord> &records, const QVector<RentalTime::Left> &left);
     void clearCards();
+    QList<PhoneDetail *> cardsTitled(const QString &title) const;
     void startPreviews();
     void showRow(int row);
     void showGroupRow();
@@ -183,6 +185,8 @@ private:
     // The cards of the current list: made by the rebuild, dropped by it.
     QList<QPointer<PhoneDetail>> m_cards;
     QHash<QString, QPointer<PhoneDetail>> m_cardsBySn;
+    // Every card of a title, in card order: a row's check state goes to them.
+    QHash<QString, QList<QPointer<PhoneDetail>>> m_cardsByTitle;
     // Set while the tree widget is being built or made to show the rules'
     // state: those changes are not the user's, the change handler skips them.
     bool m_treeUpdating = false;

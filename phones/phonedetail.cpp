@@ -43,7 +43,10 @@ PhoneDetail::PhoneDetail(QWidget *parent)
     setupUi();
     setMinimumSize(124, 244);
     setAttribute(Qt::WA_Hover);
-    setStyleSheet(QString());
+    // No sheet of its own. Setting an empty one anyway would style every
+    // widget of the card once more.
+    if (!styleSheet().isEmpty())
+        setStyleSheet(QString());
 
     connect(m_checkBox, &QCheckBox::stateChanged, this, &PhoneDetail::onCheckStateChanged);
     connect(m_reloadBtn, &ClickableLabel::clicked, this, &PhoneDetail::startPreview);
@@ -145,8 +148,10 @@ void PhoneDetail::setOpStatus(int status)
 void PhoneDetail::setEndsSoon(bool endsSoon)
 {
     m_endsSoon = endsSoon;
-    m_phoneState->setStyleSheet(QStringLiteral("#phoneState {color:%1;background: #FFFFFF;border-radius: 6px 6px 6px 6px}")
-                                    .arg(endsSoon ? QStringLiteral("#FF7A00") : QStringLiteral("#000000")));
+    const QString sheet = QStringLiteral("#phoneState {color:%1;background: #FFFFFF;border-radius: 6px 6px 6px 6px}")
+                              .arg(endsSoon ? QStringLiteral("#FF7A00") : QStringLiteral("#000000"));
+    if (m_phoneState->styleSheet() != sheet)
+        m_phoneState->setStyleSheet(sheet);
     m_phoneState->setCursor(endsSoon ? Qt::PointingHandCursor : Qt::ArrowCursor);
     m_phoneState->setToolTip(endsSoon ? tr("即将到期，点击续费") : QString());
 }

@@ -15,6 +15,9 @@ void PhoneChecks::setPhones(const QVector<Phone> &phones)
     m_states = QVector<Qt::CheckState>(phones.size(), Qt::Unchecked);
     m_checked.clear();
     m_checkedSet.clear();
+    m_rowsByTitle.clear();
+    for (int row = 0; row < m_phones.size(); ++row)
+        m_rowsByTitle[m_phones.at(row).title].push_back(row);
 }
 
 QString PhoneChecks::title(int row) const
@@ -118,10 +121,10 @@ void PhoneChecks::setGroupState(Qt::CheckState state)
 
 void PhoneChecks::setStateByTitle(const QString &title, Qt::CheckState state)
 {
-    for (int row = 0; row < m_phones.size(); ++row) {
-        if (m_phones.at(row).title == title)
-            setPhoneState(row, state);
-    }
+    // A copy: the rules may be handed a new list while they run.
+    const QVector<int> rows = m_rowsByTitle.value(title);
+    for (int row : rows)
+        setPhoneState(row, state);
 }
 
 void PhoneChecks::clickPhone(int row)

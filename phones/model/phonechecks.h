@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -84,5 +85,7 @@ private:
     QVector<Qt::CheckState> m_states;
     QStringList m_checked;
     QSet<QString> m_checkedSet;
+    // The rows of each title, in tree order (a card's check box names its title).
+    QHash<QString, QVector<int>> m_rowsByTitle;
     bool m_groupControl = false;
 };

@@ -171,18 +171,18 @@ private:
     {
         VideoRenderMini *preview = card(i)->preview();
         const QLabel *content = preview->findChild<QLabel *>(QStringLiteral("Content"));
-        const QPixmap *shown = content ? content->pixmap() : nullptr;
-        if (!shown || shown->isNull())
+        const QPixmap shown = content ? content->pixmap(Qt::ReturnByValue) : QPixmap();
+        if (shown.isNull())
             return false;
-        const QRect where(content->mapToGlobal(QPoint(0, 0)), shown->size());
+        const QRect where(content->mapToGlobal(QPoint(0, 0)), shown.size());
         const QImage onScreen = shot.copy(where.intersected(shot.rect()));
         const QImage placeholder = QPixmap(QStringLiteral(":/image/phone/PhoneState_Recovy.png"))
-                                       .scaled(shown->size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                                       .scaled(shown.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
                                        .toImage()
                                        .convertToFormat(QImage::Format_RGB32);
         QImage blank(onScreen.size(), QImage::Format_RGB32);
         blank.fill(onScreen.pixel(onScreen.width() / 2, onScreen.height() / 2));
-        return onScreen.size() == shown->size() && difference(onScreen, placeholder) > 0.2
+        return onScreen.size() == shown.size() && difference(onScreen, placeholder) > 0.2
             && difference(onScreen, blank) > 0.05;
     }
 
