@@ -252,6 +252,7 @@ void PhoneDetail::queueStart(PreviewStarter::Priority priority)
     m_starter->cancel(this);
     const int ticket = ++m_startTicket;
     m_startPending = true;
+    m_startFailed = false;
     m_startPriority = priority;
     m_starter->start(
         this, m_serverSn,
@@ -259,6 +260,7 @@ void PhoneDetail::queueStart(PreviewStarter::Priority priority)
             if (ticket != m_startTicket)
                 return;
             m_startPending = false;
+            m_startFailed = !ok;
             previewFetched(ok, info);
         },
         priority);
@@ -268,7 +270,7 @@ WatchedPreview::Phase PhoneDetail::previewPhase() const
 {
     if (m_startPending && m_starter && m_starter->isWaiting(const_cast<PhoneDetail *>(this)))
         return Phase::Waiting;
-    if (m_startPending || m_preview->hasStream())
+    if (m_startPending || m_startFailed || m_preview->hasStream())
         return Phase::Running;
     return Phase::Off;
 }
@@ -304,6 +306,7 @@ void PhoneDetail::pausePreview()
         m_starter->cancel(this);
     ++m_startTicket;
     m_startPending = false;
+    m_startFailed = false;
     m_preview->pausePreview();
 }
 

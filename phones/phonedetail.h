@@ -149,6 +149,10 @@ private:
     // start dropped or replaced meanwhile never opens a stream.
     int m_startTicket = 0;
     bool m_startPending = false;
+    // The last start found no connection data (an expired phone, a
+    // failing backend): the watcher does not ask again until the preview
+    // was stopped or the reload icon asks.
+    bool m_startFailed = false;
     PreviewStarter::Priority m_startPriority = PreviewStarter::Priority::OnScreen;
     QPointer<PhoneController> m_window;
 

@@ -80,12 +80,13 @@ void PreviewWatcher::reevaluate()
 
 bool PreviewWatcher::eventFilter(QObject *watched, QEvent *event)
 {
+    // Cards move only when the card area gets a new size (its layout places
+    // them then); a new picture on a card asks the layouts again every
+    // second, which moves nothing and is not looked at.
     switch (event->type()) {
     case QEvent::Show:
     case QEvent::Hide:
     case QEvent::Resize:
-    case QEvent::Move:
-    case QEvent::LayoutRequest:
     case QEvent::WindowStateChange:
         reevaluate();
         break;

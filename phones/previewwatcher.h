@@ -20,7 +20,8 @@ public:
     enum class Phase {
         Off,     // no stream, no start asked for
         Waiting, // a start is queued and has not begun
-        Running, // a start is on the wire, or the stream is open
+        Running, // a start is on the wire, the stream is open, or the last
+                 // start failed (asked again only after a stop)
     };
 
     virtual QString watchedServerSn() const = 0;

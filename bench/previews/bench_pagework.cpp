@@ -11,6 +11,7 @@
 #include "api/utils.h"
 #include "phones/mainwindow.h"
 #include "phones/phonedetail.h"
+#include "phones/previewwatcher.h"
 #include "resources/tarvixresources.h"
 #include "tests/support/localcloud.h"
 #include "tests/support/tempsettings.h"
@@ -130,7 +131,11 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "the list did not load\n");
         return 1;
     }
-    wait(500);
+    wait(1500);
+    // Nothing moves: the watcher should not be looking.
+    const int looksBefore = window->previewWatcher()->looks();
+    wait(5000);
+    const int idleLooks = window->previewWatcher()->looks() - looksBefore;
 
     auto *all = window->findChild<ClickableLabel *>(QStringLiteral("allSelectionBtn"));
     auto *invert = window->findChild<ClickableLabel *>(QStringLiteral("reverseSelectioBtn"));
@@ -163,6 +168,7 @@ int main(int argc, char **argv)
     getloadavg(load, 3);
     std::printf("phones %d (4 title series), median of %d rounds, load average %.2f %.2f %.2f\n", listed, rounds,
                 load[0], load[1], load[2]);
+    std::printf("preview watcher: %d looks in 5 s at rest\n", idleLooks);
     line("list request (backend)", median(request));
     line("build (request included)", median(build));
     line("全选", median(selectAll));
