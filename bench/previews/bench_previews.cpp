@@ -22,6 +22,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QHash>
 #include <QJsonArray>
 #include <QDir>
 #include <QPushButton>
@@ -260,8 +261,24 @@ int main(int argc, char **argv)
         stall = watch.longestMs();
     });
     const double rssScrolled = rssMiB();
+    // Back at the top: how long until every card on screen paints a new
+    // picture (those stopped on the way down show their last one meanwhile).
+    QHash<PhoneDetail *, quint64> shownAtEnd;
+    for (PhoneDetail *card : cards)
+        shownAtEnd.insert(card, card->preview()->frameCounters().shown);
+    QElapsedTimer sinceBack;
+    sinceBack.start();
+    const bool liveAgain = waitFor(
+        [&] {
+            for (PhoneDetail *card : cardsInView(window, area)) {
+                if (card->preview()->frameCounters().shown <= shownAtEnd.value(card))
+                    return false;
+            }
+            return true;
+        },
+        10000);
+    const qint64 liveAgainMs = sinceBack.elapsed();
     wait(3000);
-    const bool liveAgain = waitFor([&] { return allPainted(cardsInView(window, area)); }, 10000);
     int streamingAfter = 0;
     for (PhoneDetail *card : cards)
         streamingAfter += card->preview()->hasStream() ? 1 : 0;
@@ -310,8 +327,10 @@ int main(int argc, char **argv)
                 "RSS %.1f MiB (cards only %.1f MiB)\n",
                 streaming, idle.client, idle.farm, (shownAfter - shownBefore) / double(seconds), rssPreviews, rssCards);
     std::printf("scrolling down and back over 20 s: CPU %.1f %% (farm %.1f %%), RSS %.1f MiB, longest GUI stall %.1f ms; "
-                "afterwards %d streaming, cards in view live again: %s\n",
-                scrolling.client, scrolling.farm, rssScrolled, stall, streamingAfter, liveAgain ? "yes" : "no");
+                "back at the top every card on screen painted a new picture %s %.1f s after the scroll ended; "
+                "3 s later %d streaming\n",
+                scrolling.client, scrolling.farm, rssScrolled, stall, liveAgain ? "" : "NOT", liveAgainMs / 1000.0,
+                streamingAfter);
     std::printf("with a 30 fps control window: CPU %.1f %% of one core, RSS %.1f MiB; window frames sent %.0f "
                 "(%.1f/s), received %.0f, painted %.0f, replaced before painting %llu, dropped %.2f %%\n",
                 controlCpu, rssControl, sent, sent / seconds, received, shown,
