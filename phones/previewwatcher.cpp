@@ -134,6 +134,9 @@ void PreviewWatcher::evaluate()
 
     const qint64 now = m_clock.elapsed();
     qint64 nextStop = -1;
+    // Stopping a stream waits for the library's threads: one per turn of
+    // the event loop, so a row of cards leaving view is no single stall.
+    bool stopped = false;
     QVector<Entry *> startOnScreen;
     QVector<Entry *> startKept;
     for (Entry &entry : m_entries) {
@@ -170,9 +173,10 @@ void PreviewWatcher::evaluate()
         }
         if (entry.stopAt < 0)
             entry.stopAt = now + m_graceMs;
-        if (now >= entry.stopAt) {
+        if (now >= entry.stopAt && !stopped) {
             entry.stopAt = -1;
             entry.preview->pausePreview();
+            stopped = true;
             continue;
         }
         nextStop = nextStop < 0 ? entry.stopAt : qMin(nextStop, entry.stopAt);

@@ -58,7 +58,9 @@ void VideoRenderMini::stopPreview()
 
 void VideoRenderMini::pausePreview()
 {
-    m_session.stop();
+    // Off the GUI thread: a row of cards scrolled away would otherwise
+    // stall it once per stream.
+    m_session.stopInBackground();
 }
 
 void VideoRenderMini::openPreview(const QString &title, const ControlInfo &info)

@@ -42,7 +42,8 @@ public:
     void stopPreview();
     // Ends this preview's stream but leaves its last picture on the card,
     // so a card that comes back into view shows it until the next start
-    // paints a new one.
+    // paints a new one. Returns at once; the stream's threads end in the
+    // background (the view's end waits for them).
     void pausePreview();
     // Starts the stream with the connection data the caller has just
     // fetched for this phone; title only names the phone in log lines. A
