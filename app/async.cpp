@@ -112,7 +112,7 @@ private:
 
 namespace Async {
 
-void detail::submit(QThreadPool *pool, QObject *context, Work work)
+void detail::submit(QThreadPool *pool, QObject *context, Work work, int priority)
 {
     if (!context || !work)
         return;
@@ -144,7 +144,7 @@ void detail::submit(QThreadPool *pool, QObject *context, Work work)
             });
         }
     }
-    (pool ? pool : sharedPool())->start(new Task(job, notifier, slot));
+    (pool ? pool : sharedPool())->start(new Task(job, notifier, slot), priority);
 }
 
 int cancel(QObject *context)

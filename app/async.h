@@ -24,14 +24,15 @@ namespace Async {
 namespace detail {
 using Deliver = std::function<void()>;
 using Work = std::function<Deliver()>;
-// A null pool means the helper's own shared pool.
-void submit(QThreadPool *pool, QObject *context, Work work);
+// A null pool means the helper's own shared pool; work of a higher
+// priority runs before lower work still waiting on that pool.
+void submit(QThreadPool *pool, QObject *context, Work work, int priority = 0);
 } // namespace detail
 
 // Same as below, on a pool of the caller's (one thread = one at a time, in
-// the order asked for).
+// the order asked for, higher priorities first).
 template <typename WorkFn, typename DoneFn>
-void run(QThreadPool *pool, QObject *context, WorkFn work, DoneFn done)
+void run(QThreadPool *pool, QObject *context, WorkFn work, DoneFn done, int priority = 0)
 {
     using Result = std::invoke_result_t<WorkFn &>;
     detail::submit(pool, context,
@@ -43,7 +44,8 @@ void run(QThreadPool *pool, QObject *context, WorkFn work, DoneFn done)
                            auto result = std::make_shared<Result>(work());
                            return [done, result]() mutable { done(std::move(*result)); };
                        }
-                   });
+                   },
+                   priority);
 }
 
 template <typename WorkFn, typename DoneFn>

@@ -10,6 +10,7 @@
 #include "phones/model/phonechecks.h"
 #include "phones/model/purchaseaddress.h"
 #include "phones/previewstarter.h"
+#include "phones/previewwatcher.h"
 #include "phones/purchasepage.h"
 #include "stream/phonecontroller.h"
 #include "widgets/infodialog.h"
@@ -207,6 +208,8 @@ void MainWindow::setupPhonePage()
 
     m_phoneChecks = new PhoneChecks(this);
     m_previewStarter = new PreviewStarter(this);
+    m_previewWatcher = new PreviewWatcher(m_ui->scrollArea, this);
+    m_previewWatcher->setKeeper([this](const QString &serverSn) { return keepsPreview(serverSn); });
     m_previewTimer = new QTimer(this);
     m_previewTimer->setSingleShot(true);
     m_previewTimer->setInterval(1000);
@@ -215,15 +218,16 @@ void MainWindow::setupPhonePage()
         showRow(row);
         // Cards with the same title follow the row (their own handler then
         // reports back, which changes nothing more).
-        const QString title = m_phoneChecks->title(row);
-        for (PhoneDetail *card : phoneCards()) {
-            if (card->title() == title)
-                card->setChecked(m_phoneChecks->phoneState(row));
-        }
+        for (PhoneDetail *card : cardsTitled(m_phoneChecks->title(row)))
+            card->setChecked(m_phoneChecks->phoneState(row));
     });
     connect(m_phoneChecks, &PhoneChecks::groupChanged, this, &MainWindow::showGroupRow);
-    connect(m_phoneChecks, &PhoneChecks::checkedListChanged, this,
-            [this](const QStringList &list) { recolourBatchBox(list.size()); });
+    connect(m_phoneChecks, &PhoneChecks::checkedListChanged, this, [this](const QStringList &list) {
+        recolourBatchBox(list.size());
+        // Group control relays to the checked phones: their streams stay up.
+        if (m_groupControl.isOn())
+            m_previewWatcher->reevaluate();
+    });
     connect(m_phoneChecks, &PhoneChecks::uncheckRefused, this, &MainWindow::onUncheckRefused);
     // Handed over after the checked list has been rebuilt.
     connect(m_phoneChecks, &PhoneChecks::phoneAdded, this,
@@ -328,11 +332,17 @@ void MainWindow::refreshPhoneList(bool showToast)
         qDebug() << "nophone";
         return;
     }
-    buildTree(records);
-    buildCards(records);
+    // Each phone's times are read once, for its row and its card.
+    QVector<RentalTime::Left> left;
+    left.reserve(records.size());
+    const QDateTime now = QDateTime::currentDateTime();
+    for (const PhoneRecord &record : qAsConst(records))
+        left.push_back(RentalTime::left(record, now));
+    buildTree(records, left);
+    buildCards(records, left);
 }
 
-void MainWindow::buildTree(const QVector<PhoneRecord> &records)
+void MainWindow::buildTree(const QVector<PhoneRecord> &records, const QVector<RentalTime::Left> &left)
 {
     QTreeWidget *tree = m_ui->treeWidget;
     // The build sets texts, data, check states and flags, each of which
@@ -342,33 +352,44 @@ void MainWindow::buildTree(const QVector<PhoneRecord> &records)
     tree->header()->setDefaultAlignment(Qt::AlignCenter);
     tree->setSelectionMode(QAbstractItemView::MultiSelection);
     tree->setColumnWidth(0, 120);
-    tree->setStyleSheet(QStringLiteral("QHeaderView::section {border: none}#treeWidget {background: #F4F4F4;border: none}"));
+    const QString sheet = QStringLiteral("QHeaderView::section {border: none}#treeWidget {background: #F4F4F4;border: none}");
+    if (tree->styleSheet() != sheet)
+        tree->setStyleSheet(sheet);
 
-    auto *group = new QTreeWidgetItem(tree, {tr("默认分组"), PhoneChecks::selectedText(0)});
-    const QDateTime now = QDateTime::currentDateTime();
-    for (const PhoneRecord &record : records) {
-        auto *row = new QTreeWidgetItem(group, {record.serverTitle, RentalTime::remainingText(record, now)});
+    // The rows are made apart and handed to the tree in one step: inserted
+    // one by one, each would be announced to the view on its own.
+    auto *group = new QTreeWidgetItem({tr("默认分组"), PhoneChecks::selectedText(0)});
+    QList<QTreeWidgetItem *> rows;
+    rows.reserve(records.size());
+    for (int i = 0; i < records.size(); ++i) {
+        const PhoneRecord &record = records.at(i);
+        auto *row = new QTreeWidgetItem({record.serverTitle, left.at(i).text});
         row->setData(0, ServerSnRole, record.serverSn);
         row->setCheckState(0, Qt::Unchecked);
         // Only the rules of this page change a check state, never the tree.
         row->setFlags(Qt::ItemIsSelectable);
+        rows << row;
     }
+    group->addChildren(rows);
+    tree->addTopLevelItem(group);
     group->setExpanded(true);
     group->setCheckState(0, Qt::Unchecked);
     group->setFlags(Qt::ItemIsSelectable);
     m_treeUpdating = false;
 }
 
-void MainWindow::buildCards(const QVector<PhoneRecord> &records)
+void MainWindow::buildCards(const QVector<PhoneRecord> &records, const QVector<RentalTime::Left> &left)
 {
     if (!m_cardLayout)
         m_cardLayout = new FlowLayout(m_ui->PhoneWidget, 0, 10, 0);
-    const QDateTime now = QDateTime::currentDateTime();
-    for (const PhoneRecord &record : records) {
-        auto *card = new PhoneDetail(nullptr);
-        card->setRemainingText(RentalTime::remainingText(record, now));
+    for (int i = 0; i < records.size(); ++i) {
+        const PhoneRecord &record = records.at(i);
+        // Made in the card area: moved there later, every widget of the
+        // card would be styled a second time.
+        auto *card = new PhoneDetail(m_ui->PhoneWidget);
+        card->setRemainingText(left.at(i).text);
         card->setOpStatus(record.opStatus);
-        card->setEndsSoon(RentalTime::endsSoon(record, now));
+        card->setEndsSoon(left.at(i).endsSoon);
         card->setTitle(record.serverTitle);
         card->setServerSn(record.serverSn);
         card->setChecked(Qt::Unchecked);
@@ -379,8 +400,10 @@ void MainWindow::buildCards(const QVector<PhoneRecord> &records)
         card->setSerid(record.serid);
         card->setOwner(this);
         card->setPreviewStarter(m_previewStarter);
+        card->setPreviewWatcher(m_previewWatcher);
         m_cardLayout->addWidget(card);
         m_cards.append(card);
+        m_cardsByTitle[record.serverTitle].append(card);
         if (!m_cardsBySn.contains(record.serverSn)) {
             m_cardsBySn.insert(record.serverSn, card);
             // A window that outlived the previous list belongs to this card now.
@@ -415,6 +438,8 @@ void MainWindow::clearCards()
     // to the event loop (a card's own signal may have started this).
     const QList<QPointer<PhoneDetail>> cards = std::exchange(m_cards, {});
     m_cardsBySn.clear();
+    m_cardsByTitle.clear();
+    m_previewWatcher->setCards({});
     for (const QPointer<PhoneDetail> &card : cards) {
         if (!card)
             continue;
@@ -430,16 +455,37 @@ void MainWindow::clearCards()
 
 void MainWindow::startPreviews()
 {
-    // One background start per card, in card order; each fetch blocks only
-    // the starter's thread, and the preview opens on this one.
+    // The watcher starts the cards on screen first, one at a time (each
+    // fetch blocks only the starter's thread), then the kept ones.
+    QVector<PreviewWatcher::Card> cards;
+    cards.reserve(m_cards.size());
     for (PhoneDetail *card : phoneCards())
-        card->startPreview();
+        cards.push_back({card, card});
+    m_previewWatcher->setCards(cards);
+}
+
+bool MainWindow::keepsPreview(const QString &serverSn) const
+{
+    if (m_groupControl.isOn() && m_phoneChecks->isChecked(serverSn))
+        return true;
+    const PhoneController *window = controlWindow(serverSn);
+    return window && window->isShown();
 }
 
 QList<PhoneDetail *> MainWindow::phoneCards() const
 {
     QList<PhoneDetail *> cards;
     for (const QPointer<PhoneDetail> &card : m_cards) {
+        if (card)
+            cards << card;
+    }
+    return cards;
+}
+
+QList<PhoneDetail *> MainWindow::cardsTitled(const QString &title) const
+{
+    QList<PhoneDetail *> cards;
+    for (const QPointer<PhoneDetail> &card : m_cardsByTitle.value(title)) {
         if (card)
             cards << card;
     }
@@ -511,10 +557,8 @@ void MainWindow::onUncheckRefused(int row)
         const int last = row < 0 ? m_phoneChecks->count() - 1 : row;
         for (int i = first; i <= last; ++i) {
             showRow(i);
-            for (PhoneDetail *card : phoneCards()) {
-                if (card->title() == m_phoneChecks->title(i))
-                    card->setChecked(m_phoneChecks->phoneState(i));
-            }
+            for (PhoneDetail *card : cardsTitled(m_phoneChecks->title(i)))
+                card->setChecked(m_phoneChecks->phoneState(i));
         }
         showGroupRow();
     });
@@ -555,6 +599,9 @@ bool MainWindow::groupControl() const
 
 void MainWindow::syncGroupControlLook()
 {
+    // Switched on, the checked phones' streams must be up wherever their
+    // cards are; switched off, those off screen may go.
+    m_previewWatcher->reevaluate();
     // The check rules enforce what the flag implies (two phones at least).
     m_phoneChecks->setGroupControl(m_groupControl.isOn());
     m_ui->groupControlBtn->setStyleSheet(m_groupControl.isOn() ? QStringLiteral("background-color: #94D3FF")
@@ -778,6 +825,9 @@ void MainWindow::showNoPhone()
 void MainWindow::setCardAreaClass(const QString &cssClass, const QString &styleSheet)
 {
     QWidget *cards = m_ui->PhoneWidget;
+    // Styling the area again styles every card in it: only for a change.
+    if (cards->property("class").toString() == cssClass && cards->styleSheet() == styleSheet)
+        return;
     cards->setProperty("class", cssClass);
     cards->setStyleSheet(styleSheet);
     // A changed class takes effect only once the style looks at the widget again.

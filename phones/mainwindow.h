@@ -1,6 +1,7 @@
 #pragma once
 
 #include "phones/model/groupcontrol.h"
+#include "phones/model/rentaltime.h"
 #include "widgets/draggablewidget.h"
 
 #include <QHash>
@@ -18,6 +19,7 @@ class PhoneController;
 class PhoneDetail;
 class PhoneChecks;
 class PreviewStarter;
+class PreviewWatcher;
 class PurchasePage;
 class QMouseEvent;
 class QTimer;
@@ -100,6 +102,13 @@ public:
     // a desktop's tray host can come and go. Tests replace the question.
     void setTrayHostCheck(std::function<bool()> check);
     FlowLayout *cardLayout() const { return m_cardLayout; }
+    // Decides which card previews stream: those on screen, and those the
+    // main window keeps (keepsPreview).
+    PreviewWatcher *previewWatcher() const { return m_previewWatcher; }
+    // Whether a phone's preview stream stays up wherever its card is: group
+    // control relays to it (on, and the phone checked), or its control
+    // window is open. Either way that stream is the phone's relay path.
+    bool keepsPreview(const QString &serverSn) const;
 
     // The user panel shown under the cursor from the title bar's user icon
     // and hidden by the next left press anywhere on the desktop.
@@ -140,9 +149,10 @@ private:
     void setupPhonePage();
     void showNoPhone();
     void setCardAreaClass(const QString &cssClass, const QString &styleSheet);
-    void buildTree(const QVector<PhoneRecord> &records);
-    void buildCards(const QVector<PhoneRecord> &records);
+    void buildTree(const QVector<PhoneRecord> &records, const QVector<RentalTime::Left> &left);
+    void buildCards(const QVector<PhoneRecord> &records, const QVector<RentalTime::Left> &left);
     void clearCards();
+    QList<PhoneDetail *> cardsTitled(const QString &title) const;
     void startPreviews();
     void showRow(int row);
     void showGroupRow();
@@ -168,12 +178,15 @@ private:
     FlowLayout *m_cardLayout = nullptr;
     PhoneChecks *m_phoneChecks = nullptr;
     PreviewStarter *m_previewStarter = nullptr;
-    // Starts the previews of the cards built last, once: a rebuild before it
-    // fires (sign-in loads the list twice) restarts it.
+    PreviewWatcher *m_previewWatcher = nullptr;
+    // Hands the cards built last to the preview watcher, once: a rebuild
+    // before it fires (sign-in loads the list twice) restarts it.
     QTimer *m_previewTimer = nullptr;
     // The cards of the current list: made by the rebuild, dropped by it.
     QList<QPointer<PhoneDetail>> m_cards;
     QHash<QString, QPointer<PhoneDetail>> m_cardsBySn;
+    // Every card of a title, in card order: a row's check state goes to them.
+    QHash<QString, QList<QPointer<PhoneDetail>>> m_cardsByTitle;
     // Set while the tree widget is being built or made to show the rules'
     // state: those changes are not the user's, the change handler skips them.
     bool m_treeUpdating = false;

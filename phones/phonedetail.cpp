@@ -43,7 +43,10 @@ PhoneDetail::PhoneDetail(QWidget *parent)
     setupUi();
     setMinimumSize(124, 244);
     setAttribute(Qt::WA_Hover);
-    setStyleSheet(QString());
+    // No sheet of its own. Setting an empty one anyway would style every
+    // widget of the card once more.
+    if (!styleSheet().isEmpty())
+        setStyleSheet(QString());
 
     connect(m_checkBox, &QCheckBox::stateChanged, this, &PhoneDetail::onCheckStateChanged);
     connect(m_reloadBtn, &ClickableLabel::clicked, this, &PhoneDetail::startPreview);
@@ -145,8 +148,10 @@ void PhoneDetail::setOpStatus(int status)
 void PhoneDetail::setEndsSoon(bool endsSoon)
 {
     m_endsSoon = endsSoon;
-    m_phoneState->setStyleSheet(QStringLiteral("#phoneState {color:%1;background: #FFFFFF;border-radius: 6px 6px 6px 6px}")
-                                    .arg(endsSoon ? QStringLiteral("#FF7A00") : QStringLiteral("#000000")));
+    const QString sheet = QStringLiteral("#phoneState {color:%1;background: #FFFFFF;border-radius: 6px 6px 6px 6px}")
+                              .arg(endsSoon ? QStringLiteral("#FF7A00") : QStringLiteral("#000000"));
+    if (m_phoneState->styleSheet() != sheet)
+        m_phoneState->setStyleSheet(sheet);
     m_phoneState->setCursor(endsSoon ? Qt::PointingHandCursor : Qt::ArrowCursor);
     m_phoneState->setToolTip(endsSoon ? tr("即将到期，点击续费") : QString());
 }
@@ -237,9 +242,72 @@ void PhoneDetail::paintEvent(QPaintEvent *)
 
 void PhoneDetail::startPreview()
 {
+    queueStart(PreviewStarter::Priority::OnScreen);
+}
+
+void PhoneDetail::queueStart(PreviewStarter::Priority priority)
+{
     if (!m_starter)
         return;
-    m_starter->start(this, m_serverSn, [this](bool ok, const ControlInfo &info) { previewFetched(ok, info); });
+    m_starter->cancel(this);
+    const int ticket = ++m_startTicket;
+    m_startPending = true;
+    m_startFailed = false;
+    m_startPriority = priority;
+    m_starter->start(
+        this, m_serverSn,
+        [this, ticket](bool ok, const ControlInfo &info) {
+            if (ticket != m_startTicket)
+                return;
+            m_startPending = false;
+            m_startFailed = !ok;
+            previewFetched(ok, info);
+        },
+        priority);
+}
+
+WatchedPreview::Phase PhoneDetail::previewPhase() const
+{
+    if (m_startPending && m_starter && m_starter->isWaiting(const_cast<PhoneDetail *>(this)))
+        return Phase::Waiting;
+    if (m_startPending || m_startFailed || m_preview->hasStream())
+        return Phase::Running;
+    return Phase::Off;
+}
+
+void PhoneDetail::resumePreview(bool onScreen)
+{
+    const PreviewStarter::Priority priority =
+        onScreen ? PreviewStarter::Priority::OnScreen : PreviewStarter::Priority::Background;
+    switch (previewPhase()) {
+    case Phase::Off:
+        queueStart(priority);
+        break;
+    case Phase::Waiting:
+        if (priority == PreviewStarter::Priority::OnScreen && m_startPriority != priority)
+            queueStart(priority);
+        break;
+    case Phase::Running:
+        break;
+    }
+}
+
+void PhoneDetail::dropWaitingStart()
+{
+    if (m_starter && m_starter->cancel(this) > 0) {
+        ++m_startTicket;
+        m_startPending = false;
+    }
+}
+
+void PhoneDetail::pausePreview()
+{
+    if (m_starter)
+        m_starter->cancel(this);
+    ++m_startTicket;
+    m_startPending = false;
+    m_startFailed = false;
+    m_preview->pausePreview();
 }
 
 void PhoneDetail::previewFetched(bool ok, const ControlInfo &info)
@@ -284,6 +352,9 @@ void PhoneDetail::enterPhone()
     window->setCurrentTime(m_remainingText);
     window->startStream(m_serverSn);
     m_enterBtn->hide();
+    // An open window keeps the preview's stream up wherever the card is.
+    if (m_watcher)
+        m_watcher->reevaluate();
 
     // The preview's stream goes on (group control relays through it); the
     // card shows the placeholder while the window shows the phone.
@@ -333,8 +404,17 @@ void PhoneDetail::windowEnded()
     m_preview->setPictureHeld(false);
     // After a disconnect, reboot or reset the phone dropped the preview's
     // stream too; otherwise it has been running all along.
-    if (!m_window || m_window->endedByPhone() || !m_preview->isLive())
-        startPreview();
+    const bool restart = !m_window || m_window->endedByPhone() || !m_preview->isLive();
+    if (!m_watcher) {
+        if (restart)
+            startPreview();
+        return;
+    }
+    // The watcher starts it again if the card is on screen or still kept,
+    // and stops a kept stream that nobody needs any more.
+    if (restart)
+        pausePreview();
+    m_watcher->reevaluate();
 }
 
 QString PhoneDetail::openWindowId()

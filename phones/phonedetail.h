@@ -1,5 +1,7 @@
 #pragma once
 
+#include "phones/previewstarter.h"
+#include "phones/previewwatcher.h"
 #include "stream/phonecontroller.h"
 
 #include <QPointer>
@@ -10,7 +12,6 @@
 
 class ClickableLabel;
 class MainWindow;
-class PreviewStarter;
 class QCheckBox;
 class QGridLayout;
 class QHBoxLayout;
@@ -25,7 +26,7 @@ struct ControlInfo;
 // in its control window. The card is the link between that window and the
 // main window's group control. Cards are made by the list build and go with
 // the next rebuild; the control windows they opened stay.
-class PhoneDetail final : public QWidget
+class PhoneDetail final : public QWidget, public WatchedPreview
 {
     Q_OBJECT
 
@@ -68,10 +69,21 @@ public:
     void setOwner(MainWindow *owner) { m_owner = owner; }
     // Where startPreview() queues its background start.
     void setPreviewStarter(PreviewStarter *starter) { m_starter = starter; }
+    // The watcher that decides when this card's preview streams; without
+    // one the card restarts its preview itself when its window ends.
+    void setPreviewWatcher(PreviewWatcher *watcher) { m_watcher = watcher; }
 
     // Fetches the phone's connection data off the GUI thread and then opens
-    // the preview here; a failed fetch leaves the picture as it is.
+    // the preview here; a failed fetch leaves the picture as it is. A start
+    // still waiting for this card is replaced.
     void startPreview();
+
+    // The watcher's side (see PreviewWatcher).
+    QString watchedServerSn() const override { return m_serverSn; }
+    Phase previewPhase() const override;
+    void resumePreview(bool onScreen) override;
+    void dropWaitingStart() override;
+    void pausePreview() override;
     // Group control: a master's record carried out on this phone, always
     // through the preview's own stream, which runs whether or not the
     // control window is open; true when it went out.
@@ -114,6 +126,7 @@ private:
     void setupUi();
     void onCheckStateChanged(int state);
     void enterPhone();
+    void queueStart(PreviewStarter::Priority priority);
     void previewFetched(bool ok, const ControlInfo &info);
     void windowEnded();
 
@@ -131,6 +144,16 @@ private:
 
     MainWindow *m_owner = nullptr;
     PreviewStarter *m_starter = nullptr;
+    QPointer<PreviewWatcher> m_watcher;
+    // The start asked for last: only its answer opens the preview, so a
+    // start dropped or replaced meanwhile never opens a stream.
+    int m_startTicket = 0;
+    bool m_startPending = false;
+    // The last start found no connection data (an expired phone, a
+    // failing backend): the watcher does not ask again until the preview
+    // was stopped or the reload icon asks.
+    bool m_startFailed = false;
+    PreviewStarter::Priority m_startPriority = PreviewStarter::Priority::OnScreen;
     QPointer<PhoneController> m_window;
 
     QString m_title;

@@ -8,7 +8,9 @@
 #include "stream/streamlook.h"
 
 #include <QObject>
+#include <QRunnable>
 #include <QSet>
+#include <QThreadPool>
 
 namespace {
 
@@ -24,6 +26,19 @@ Sessions &sessions()
     // Never destroyed: a view may still go after the statics.
     static Sessions *s = new Sessions;
     return *s;
+}
+
+// Joins the threads of stopped streams off the GUI thread. Never destroyed:
+// a stop may still run while the process ends (closeAll waits for it).
+QThreadPool &stopper()
+{
+    static QThreadPool *pool = [] {
+        auto *p = new QThreadPool;
+        p->setMaxThreadCount(1);
+        p->setExpiryTimeout(10000);
+        return p;
+    }();
+    return *pool;
 }
 
 } // namespace
@@ -100,6 +115,28 @@ void StreamSession::close()
     stopAndMaybeClose(true);
 }
 
+void StreamSession::stopInBackground()
+{
+    std::shared_ptr<SWPlayer> player;
+    {
+        QMutexLocker lock(&m_mutex);
+        player = std::move(m_player);
+        m_dataSource.reset();
+        if (player)
+            ++m_stopping;
+    }
+    m_frames.clear();
+    if (!player)
+        return;
+    stopper().start(QRunnable::create([this, player = std::move(player)]() mutable {
+        player->stop();
+        player.reset();
+        QMutexLocker lock(&m_mutex);
+        if (--m_stopping == 0)
+            m_stopped.wakeAll();
+    }));
+}
+
 void StreamSession::stopAndMaybeClose(bool close)
 {
     std::shared_ptr<SWPlayer> player;
@@ -112,6 +149,13 @@ void StreamSession::stopAndMaybeClose(bool close)
     }
     if (player)
         player->stop();
+    if (close) {
+        // No stream of this view may outlive it, also one being stopped
+        // in the background.
+        QMutexLocker lock(&m_mutex);
+        while (m_stopping > 0)
+            m_stopped.wait(&m_mutex);
+    }
     // A frame decoded just before the stop must not show afterwards.
     m_frames.clear();
 }

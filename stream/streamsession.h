@@ -4,6 +4,7 @@
 
 #include <QImage>
 #include <QMutex>
+#include <QWaitCondition>
 #include <QString>
 #include <QTransform>
 
@@ -43,6 +44,11 @@ public:
     // Ends the stream and drops the waiting frame; a later open() starts a
     // new one. Any thread but the library's.
     void stop();
+    // As stop(), but the library's threads are joined on a thread of the
+    // process's own: the caller (the GUI thread) does not wait for them.
+    // Until that is done the old stream may still hand the view a frame;
+    // close() and the destructor wait for it. GUI thread.
+    void stopInBackground();
     // As stop(), and no stream ever starts again.
     void close();
     bool isClosed() const;
@@ -98,6 +104,9 @@ private:
     std::shared_ptr<SWPlayer> m_player;
     std::shared_ptr<SWDataSource> m_dataSource;
     bool m_closed = false;
+    // Streams of this view still being stopped in the background.
+    int m_stopping = 0;
+    QWaitCondition m_stopped;
 
     // Only the newest frame waits for the GUI thread; an older one still
     // waiting is replaced, so a slow paint never builds a queue.

@@ -59,6 +59,13 @@ void VideoRenderMini::stopPreview()
     showPlaceholder();
 }
 
+void VideoRenderMini::pausePreview()
+{
+    // Off the GUI thread: a row of cards scrolled away would otherwise
+    // stall it once per stream.
+    m_session.stopInBackground();
+}
+
 void VideoRenderMini::openPreview(const QString &title, const ControlInfo &info)
 {
     SWRuntime::getInstance()->init(3, "./logs");

@@ -40,6 +40,11 @@ public:
     // Ends this preview's stream and shows the placeholder; relayed
     // operations do nothing until the next openPreview().
     void stopPreview();
+    // Ends this preview's stream but leaves its last picture on the card,
+    // so a card that comes back into view shows it until the next start
+    // paints a new one. Returns at once; the stream's threads end in the
+    // background (the view's end waits for them).
+    void pausePreview();
     // Starts the stream with the connection data the caller has just
     // fetched for this phone; title only names the phone in log lines. A
     // new start replaces the running stream. GUI thread.

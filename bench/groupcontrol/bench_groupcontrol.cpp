@@ -127,15 +127,17 @@ int main(int argc, char **argv)
         return 1;
     }
     const QList<PhoneDetail *> cards = window->phoneCards();
-    if (!waitFor([&] {
-            for (PhoneDetail *card : cards) {
-                if (!card->preview()->isLive() || card->preview()->frameCounters().shown == 0)
-                    return false;
-            }
-            return true;
-        },
-                 120000)) {
-        std::fprintf(stderr, "not every preview is live\n");
+    const auto allLive = [&] {
+        for (PhoneDetail *card : cards) {
+            if (!card->preview()->isLive() || card->preview()->frameCounters().shown == 0)
+                return false;
+        }
+        return true;
+    };
+    // Only the cards on screen stream until group control keeps every
+    // checked phone's stream up.
+    if (!waitFor([&] { return cards.first()->preview()->isLive(); }, 60000)) {
+        std::fprintf(stderr, "no preview is live\n");
         return 1;
     }
     window->phoneChecks()->selectAll();
@@ -150,6 +152,10 @@ int main(int argc, char **argv)
     window->toggleGroupControl();
     if (window->masterPhone() != cards.first()->serverSn() || master->controlStatus() != 2) {
         std::fprintf(stderr, "group control did not start with the first phone as master\n");
+        return 1;
+    }
+    if (!waitFor(allLive, 120000)) {
+        std::fprintf(stderr, "not every preview is live\n");
         return 1;
     }
     VideoRender *view = master->videoRender();

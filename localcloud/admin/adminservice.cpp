@@ -208,6 +208,9 @@ AdminService::Answer AdminService::phones(const QJsonObject &, const QString &)
 
 AdminService::Answer AdminService::addPhone(const QJsonObject &params, const QString &)
 {
+    // Enough for any fleet a test or a benchmark asks for, and a bound on
+    // what one call can make the farm carry.
+    constexpr int MaxCount = 1000;
     const QString owner = text(params, "phone");
     if (owner.isEmpty())
         return error(400, QStringLiteral("give the owner's \"phone\" number"));
@@ -221,10 +224,32 @@ AdminService::Answer AdminService::addPhone(const QJsonObject &params, const QSt
         endTime = parseTime(params.value(QStringLiteral("end_time")));
     if (!endTime)
         return error(400, QStringLiteral("\"end_time\" must be \"yyyy-MM-dd HH:mm:ss\" or epoch seconds"));
-    const CloudState::Phone phone = m_state.addPhone(owner, title, now - 3600, *endTime);
-    m_farm.addPhone(phone.padCode, phone.title);
-    m_log.addEvent(QStringLiteral("admin_add_phone"), adminRecord(phone));
-    return Answer{200, adminRecord(phone)};
+
+    if (!params.contains(QStringLiteral("count"))) {
+        const CloudState::Phone phone = m_state.addPhone(owner, title, now - 3600, *endTime);
+        m_farm.addPhone(phone.padCode, phone.title);
+        m_log.addEvent(QStringLiteral("admin_add_phone"), adminRecord(phone));
+        return Answer{200, adminRecord(phone)};
+    }
+    bool isNumber = false;
+    const int count = text(params, "count").toInt(&isNumber);
+    if (!isNumber || count < 1 || count > MaxCount)
+        return error(400, QStringLiteral("\"count\" is a number of phones from 1 to %1").arg(MaxCount));
+    // Numbered with leading zeros, so the titles sort as they were made
+    // (the list answers in that order too).
+    const int width = qMax(2, int(QString::number(count).size()));
+    QStringList titles;
+    titles.reserve(count);
+    for (int i = 1; i <= count; ++i)
+        titles << QStringLiteral("%1-%2").arg(title).arg(i, width, 10, QLatin1Char('0'));
+    QJsonArray added;
+    for (const CloudState::Phone &phone : m_state.addPhones(owner, titles, now - 3600, *endTime)) {
+        m_farm.addPhone(phone.padCode, phone.title);
+        const QJsonObject record = adminRecord(phone);
+        m_log.addEvent(QStringLiteral("admin_add_phone"), record);
+        added.append(record);
+    }
+    return Answer{200, QJsonObject{{QStringLiteral("count"), added.size()}, {QStringLiteral("phones"), added}}};
 }
 
 AdminService::Answer AdminService::phoneState(const QJsonObject &, const QString &key)

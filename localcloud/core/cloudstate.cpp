@@ -352,6 +352,20 @@ CloudState::Phone CloudState::addPhone(const QString &ownerPhone, const QString 
     return phone;
 }
 
+QVector<CloudState::Phone> CloudState::addPhones(const QString &ownerPhone, const QStringList &titles,
+                                                qint64 startTime, qint64 endTime)
+{
+    QMutexLocker lock(&m_mutex);
+    bool created = false;
+    const qint32 ownerId = userForPhoneLocked(ownerPhone, &created).id;
+    QVector<Phone> phones;
+    phones.reserve(titles.size());
+    for (const QString &title : titles)
+        phones.push_back(addPhoneLocked(ownerId, title, startTime, endTime));
+    saveLocked();
+    return phones;
+}
+
 CloudState::Session CloudState::openSession(const User &user, const Phone &phone, const QString &clientType,
                                             int idleSeconds)
 {

@@ -4,6 +4,7 @@
 #include <QJsonObject>
 #include <QMutex>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <optional>
@@ -125,6 +126,8 @@ public:
     std::optional<Phone> setEndTime(const QString &key, qint64 endTime);
     // Creates the owner on first use.
     Phone addPhone(const QString &ownerPhone, const QString &title, qint64 startTime, qint64 endTime);
+    // One phone per title for the owner, in that order, saved once.
+    QVector<Phone> addPhones(const QString &ownerPhone, const QStringList &titles, qint64 startTime, qint64 endTime);
 
     Session openSession(const User &user, const Phone &phone, const QString &clientType, int idleSeconds);
 

@@ -14,6 +14,10 @@ void PhoneChecks::setPhones(const QVector<Phone> &phones)
     m_phones = phones;
     m_states = QVector<Qt::CheckState>(phones.size(), Qt::Unchecked);
     m_checked.clear();
+    m_checkedSet.clear();
+    m_rowsByTitle.clear();
+    for (int row = 0; row < m_phones.size(); ++row)
+        m_rowsByTitle[m_phones.at(row).title].push_back(row);
 }
 
 QString PhoneChecks::title(int row) const
@@ -91,9 +95,12 @@ void PhoneChecks::setPhoneState(int row, Qt::CheckState state)
 void PhoneChecks::rebuildCheckedList()
 {
     m_checked.clear();
+    m_checkedSet.clear();
     for (int i = 0; i < m_phones.size(); ++i) {
-        if (m_states.at(i) == Qt::Checked)
+        if (m_states.at(i) == Qt::Checked) {
             m_checked << m_phones.at(i).serverSn;
+            m_checkedSet.insert(m_phones.at(i).serverSn);
+        }
     }
     qDebug().noquote() << "serverSNList数组 " << m_checked;
     emit groupChanged(groupState(), m_checked.size());
@@ -114,10 +121,10 @@ void PhoneChecks::setGroupState(Qt::CheckState state)
 
 void PhoneChecks::setStateByTitle(const QString &title, Qt::CheckState state)
 {
-    for (int row = 0; row < m_phones.size(); ++row) {
-        if (m_phones.at(row).title == title)
-            setPhoneState(row, state);
-    }
+    // A copy: the rules may be handed a new list while they run.
+    const QVector<int> rows = m_rowsByTitle.value(title);
+    for (int row : rows)
+        setPhoneState(row, state);
 }
 
 void PhoneChecks::clickPhone(int row)

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -36,6 +38,7 @@ public:
     int checkedCount() const;
     // server_sn of every checked row, in tree order.
     QStringList checkedServerSns() const { return m_checked; }
+    bool isChecked(const QString &serverSn) const { return m_checkedSet.contains(serverSn); }
     // The group row's second column.
     static QString selectedText(int count);
 
@@ -81,5 +84,8 @@ private:
     QVector<Phone> m_phones;
     QVector<Qt::CheckState> m_states;
     QStringList m_checked;
+    QSet<QString> m_checkedSet;
+    // The rows of each title, in tree order (a card's check box names its title).
+    QHash<QString, QVector<int>> m_rowsByTitle;
     bool m_groupControl = false;
 };

@@ -21,19 +21,36 @@ qint64 secondsUntil(const QString &start, const QString &end, const QDateTime &n
     return seconds;
 }
 
-QString remainingText(const PhoneRecord &record, const QDateTime &now)
+namespace {
+
+QString textFor(qint64 seconds)
 {
     // A rental decades away still reads as days, not as a wrapped number.
-    const qint64 seconds = qBound<qint64>(std::numeric_limits<qint32>::min(),
-                                          secondsUntil(record.startTime, record.endTime, now),
-                                          std::numeric_limits<qint32>::max());
-    return Utils::remainingTimeText(qint32(seconds));
+    return Utils::remainingTimeText(
+        qint32(qBound<qint64>(std::numeric_limits<qint32>::min(), seconds, std::numeric_limits<qint32>::max())));
+}
+
+bool soon(qint64 seconds)
+{
+    return seconds > 0 && seconds <= 24 * 3600;
+}
+
+} // namespace
+
+QString remainingText(const PhoneRecord &record, const QDateTime &now)
+{
+    return textFor(secondsUntil(record.startTime, record.endTime, now));
 }
 
 bool endsSoon(const PhoneRecord &record, const QDateTime &now)
 {
+    return soon(secondsUntil(record.startTime, record.endTime, now));
+}
+
+Left left(const PhoneRecord &record, const QDateTime &now)
+{
     const qint64 seconds = secondsUntil(record.startTime, record.endTime, now);
-    return seconds > 0 && seconds <= 24 * 3600;
+    return Left{textFor(seconds), soon(seconds)};
 }
 
 } // namespace RentalTime

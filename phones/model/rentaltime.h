@@ -19,4 +19,13 @@ QString remainingText(const PhoneRecord &record, const QDateTime &now = QDateTim
 // A rental that is still running but ends within 24 hours.
 bool endsSoon(const PhoneRecord &record, const QDateTime &now = QDateTime::currentDateTime());
 
+// Both of the above from one reading of the times (a list build asks for
+// every phone).
+struct Left
+{
+    QString text;
+    bool endsSoon = false;
+};
+Left left(const PhoneRecord &record, const QDateTime &now = QDateTime::currentDateTime());
+
 } // namespace RentalTime

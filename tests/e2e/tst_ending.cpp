@@ -85,6 +85,21 @@ private:
         return n;
     }
 
+    // The phones streaming once their number stops growing: the cards on
+    // screen all stream by then (the others never do).
+    int settledStreaming(const QStringList &serials)
+    {
+        int last = -1;
+        int same = 0;
+        for (int i = 0; i < 240 && same < 4; ++i) {
+            const int now = streaming(serials);
+            same = now > 0 && now == last ? same + 1 : 0;
+            last = now;
+            QTest::qWait(500);
+        }
+        return last;
+    }
+
     QStringList serialsOf(const QString &owner, int count)
     {
         QStringList serials;
@@ -152,8 +167,10 @@ private slots:
     }
 
     // The end of the process (a termination request takes the tray's quit
-    // path) with 24 previews streaming, twenty times in a row: every stream
-    // and worker stops before the application object goes, nothing crashes.
+    // path) with 24 phones and the previews of those on screen streaming
+    // (two rows and more of the window), twenty times in a row: every
+    // stream and worker stops before the application object goes, nothing
+    // crashes.
     void quitsCleanlyWithPreviewsLive()
     {
         const QString owner = QStringLiteral("13900000024");
@@ -184,9 +201,10 @@ private slots:
             Client client;
             start(client);
             QVERIFY(!waitForWindow(client, MainTitle).isEmpty());
-            QTRY_VERIFY_WITH_TIMEOUT(streaming(serials) >= 24, 120000);
+            const int live = settledStreaming(serials);
+            QVERIFY2(live >= 8, qPrintable(QString::number(live)));
             if (round == 1)
-                TestSupport::grabScreen(QStringLiteral("ending-24-previews"));
+                TestSupport::grabScreen(QStringLiteral("ending-previews-on-screen"));
             client.terminate();
             QVERIFY2(client.waitForFinished(30000), qPrintable(QStringLiteral("round %1").arg(round)));
             QCOMPARE(client.exitStatus(), QProcess::NormalExit);

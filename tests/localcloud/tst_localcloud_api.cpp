@@ -62,6 +62,8 @@ private slots:
     void purchasePage_data();
     void purchasePage();
     void rentAndRenew();
+    void addManyPhonesInOneCall_data();
+    void addManyPhonesInOneCall();
 
 private:
     QString phoneOf(const QString &token, int index);
@@ -510,6 +512,65 @@ void TestLocalCloudApi::rentAndRenew()
     QCOMPARE(codeOf(foreign), 403);
     QCOMPARE(m_cloud->phoneState(m_otherSerial).value(QStringLiteral("record")).toObject().value(QStringLiteral("end_time")),
              data(revived).value(QStringLiteral("end_time")));
+}
+
+
+void TestLocalCloudApi::addManyPhonesInOneCall_data()
+{
+    QTest::addColumn<QJsonValue>("count");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QStringList>("titles");
+    QTest::newRow("three") << QJsonValue(3) << 200 << QStringList{"机-01", "机-02", "机-03"};
+    QTest::newRow("as text") << QJsonValue("2") << 200 << QStringList{"机-01", "机-02"};
+    QTest::newRow("width of the count") << QJsonValue(120) << 200 << QStringList{"机-001", "机-002"};
+    QTest::newRow("zero") << QJsonValue(0) << 400 << QStringList();
+    QTest::newRow("too many") << QJsonValue(1001) << 400 << QStringList();
+    QTest::newRow("not a number") << QJsonValue("many") << 400 << QStringList();
+}
+
+// One admin call gives a user N phones, numbered so that the titles sort in
+// the order the list answers with.
+void TestLocalCloudApi::addManyPhonesInOneCall()
+{
+    QFETCH(QJsonValue, count);
+    QFETCH(int, status);
+    QFETCH(QStringList, titles);
+    static int owners = 0;
+    const QString owner = QStringLiteral("1370000%1").arg(++owners, 4, 10, QLatin1Char('0'));
+    const int phonesBefore = m_cloud->phones().size();
+    const LocalCloud::Reply reply = m_cloud->adminPost(
+        QStringLiteral("/admin/phone/add"),
+        QJsonObject{{QStringLiteral("phone"), owner}, {QStringLiteral("title"), QStringLiteral("机")}, {QStringLiteral("count"), count}});
+    QCOMPARE(int(reply.status), status);
+    if (status != 200) {
+        QVERIFY(reply.json().contains(QStringLiteral("error")));
+        QCOMPARE(m_cloud->phones().size(), phonesBefore);
+        return;
+    }
+    const int n = count.isString() ? count.toString().toInt() : count.toInt();
+    QCOMPARE(reply.json().value(QStringLiteral("count")).toInt(), n);
+    const QJsonArray added = reply.json().value(QStringLiteral("phones")).toArray();
+    QCOMPARE(added.size(), n);
+    QCOMPARE(m_cloud->phones().size(), phonesBefore + n);
+
+    const QString token = m_cloud->signIn(owner);
+    QVERIFY2(!token.isEmpty(), qPrintable(m_cloud->errorString()));
+    const QJsonArray list =
+        m_cloud->apiPost(QStringLiteral("/vorl/v1/server/list"), "server_sn=", token).json().value(QStringLiteral("data")).toArray();
+    QCOMPARE(list.size(), n);
+    QStringList listed;
+    for (int i = 0; i < list.size(); ++i) {
+        const QJsonObject phone = list.at(i).toObject();
+        QCOMPARE(phone.value(QStringLiteral("server_sn")), added.at(i).toObject().value(QStringLiteral("server_sn")));
+        listed << phone.value(QStringLiteral("server_title")).toString();
+    }
+    QStringList sorted = listed;
+    sorted.sort();
+    QCOMPARE(listed, sorted);
+    QCOMPARE(listed.mid(0, titles.size()), titles);
+    // Each is a phone of the farm.
+    const QString last = added.last().toObject().value(QStringLiteral("server_sn")).toString();
+    QVERIFY(m_cloud->phoneState(last).contains(QStringLiteral("record")));
 }
 
 QTEST_GUILESS_MAIN(TestLocalCloudApi)

@@ -104,6 +104,40 @@ private slots:
         QCoreApplication::processEvents();
         QVERIFY(done <= 1);
     }
+
+    // Cards on screen go before the kept ones still waiting, in the order
+    // asked for among each; a card's start counts as waiting until it begins.
+    void onScreenStartsGoFirst()
+    {
+        QSemaphore onWire;
+        QSemaphore release;
+        QStringList fetched;
+        PreviewStarter starter(nullptr, [&](const QString &sn, ControlInfo *) {
+            fetched << sn;
+            onWire.release();
+            release.acquire();
+            return true;
+        });
+        QObject first, kept1, kept2, seen1, seen2;
+        const auto nothing = [](bool, const ControlInfo &) {};
+        starter.start(&first, QStringLiteral("first"), nothing);
+        QVERIFY(onWire.tryAcquire(1, 5000)); // on the wire, no longer waiting
+        QVERIFY(!starter.isWaiting(&first));
+        starter.start(&kept1, QStringLiteral("kept1"), nothing, PreviewStarter::Priority::Background);
+        starter.start(&kept2, QStringLiteral("kept2"), nothing, PreviewStarter::Priority::Background);
+        starter.start(&seen1, QStringLiteral("seen1"), nothing);
+        starter.start(&seen2, QStringLiteral("seen2"), nothing);
+        QVERIFY(starter.isWaiting(&kept1) && starter.isWaiting(&seen2));
+        QCOMPARE(starter.waiting(), 4);
+        // Dropped before its turn: no longer waiting, never fetched.
+        QCOMPARE(starter.cancel(&kept1), 1);
+        QVERIFY(!starter.isWaiting(&kept1));
+        QCOMPARE(starter.waiting(), 3);
+        release.release(4);
+        QTRY_COMPARE(fetched.size(), 4);
+        QCOMPARE(fetched, (QStringList{"first", "seen1", "seen2", "kept2"}));
+        QTRY_COMPARE(starter.waiting(), 0);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPreviewStarter)

@@ -147,6 +147,38 @@ private slots:
         QCOMPARE(picture(preview), placeholder);
     }
 
+    // Paused (scrolled out of view): the farm's session ends, the last
+    // picture stays; a view deleted right after a pause waits for it.
+    void pauseKeepsTheLastPicture()
+    {
+        const auto sessions = [&] {
+            return m_cloud->phoneState(m_phones.at(0).serverSn).value(QStringLiteral("sessions")).toArray().size();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(sessions(), 0, 10000);
+        VideoRenderMini preview;
+        preview.show();
+        const QImage placeholder = picture(preview);
+        preview.openPreview(m_phones.at(0).serverTitle, fetch(0));
+        QTRY_VERIFY_WITH_TIMEOUT(preview.frameCounters().shown >= 1, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(sessions(), 1, 10000);
+        preview.pausePreview();
+        QVERIFY(!preview.hasStream());
+        QTRY_COMPARE_WITH_TIMEOUT(sessions(), 0, 10000);
+        QVERIFY(picture(preview) != placeholder);
+
+        // Opened again: the stream comes back over the kept picture.
+        preview.openPreview(m_phones.at(0).serverTitle, fetch(0));
+        const quint64 shown = preview.frameCounters().shown;
+        QTRY_VERIFY_WITH_TIMEOUT(preview.frameCounters().shown > shown, 15000);
+        for (int i = 0; i < 5; ++i) {
+            auto gone = std::make_unique<VideoRenderMini>();
+            gone->openPreview(m_phones.at(1).serverTitle, fetch(1));
+            QTest::qWait(50 * i);
+            gone->pausePreview();
+        }
+        QVERIFY(preview.hasStream());
+    }
+
     // A preview going away ends its own stream, not the others'.
     void endingOnePreviewKeepsTheOthers()
     {

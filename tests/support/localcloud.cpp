@@ -237,6 +237,17 @@ QJsonObject LocalCloud::addPhone(const QString &ownerPhone, const QString &title
         .json();
 }
 
+QJsonArray LocalCloud::addPhones(const QString &ownerPhone, const QString &title, int count, int hours) const
+{
+    return adminPost(QStringLiteral("/admin/phone/add"), QJsonObject{{QStringLiteral("phone"), ownerPhone},
+                                                                    {QStringLiteral("title"), title},
+                                                                    {QStringLiteral("count"), count},
+                                                                    {QStringLiteral("hours"), hours}})
+        .json()
+        .value(QStringLiteral("phones"))
+        .toArray();
+}
+
 QJsonObject LocalCloud::issueStsCredentials(const QString &bucket, qint64 ttlSeconds, bool withToken) const
 {
     const Reply reply = adminPost(QStringLiteral("/admin/objectstore/credentials"),

@@ -80,6 +80,9 @@ public:
     QJsonArray phones() const;
     // A phone for the owner (created on first use) renting for the given hours.
     QJsonObject addPhone(const QString &ownerPhone, const QString &title, int hours = 24) const;
+    // `count` phones for the owner in one call, titled "<title>-01", ...;
+    // their records in list order (empty on failure).
+    QJsonArray addPhones(const QString &ownerPhone, const QString &title, int count, int hours = 24) const;
 
     // Object store. Credentials: accessKeyId, secretAccessKey, sessionToken,
     // bucket, endpoint, expiration (empty object on failure).
