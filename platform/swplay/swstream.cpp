@@ -653,10 +653,8 @@ void SWStream::presentFrame(SWDecoder &decoder, int64_t decodeMicros, int64_t pt
         return;
     VideoDisplayWinBase::Private *d = m_display->d.get();
     std::lock_guard<std::mutex> frameLock(d->mutex);
-    if (d->buffer.empty())
-        return;
     const int64_t t0 = nowUs();
-    if (!decoder.convert(d->buffer.data(), d->width, d->height, d->width * 4))
+    if (!decoder.convert(d->pixels(), d->width, d->height, d->width * 4))
         return;
     d->decodeMicros = decodeMicros;
     d->convertMicros = nowUs() - t0;

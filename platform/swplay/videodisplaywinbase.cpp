@@ -3,16 +3,6 @@
 #include "platform/swplay/swstream.h"
 #include "platform/swplay/videodisplaywinbase_p.h"
 
-namespace {
-
-void fillOpaqueBlack(std::vector<uint8_t> &buffer)
-{
-    for (size_t i = 3; i < buffer.size(); i += 4)
-        buffer[i] = 0xFF;
-}
-
-} // namespace
-
 VideoDisplayWinBase::VideoDisplayWinBase()
     : d(std::make_unique<Private>())
 {
@@ -31,9 +21,9 @@ int VideoDisplayWinBase::setDstFormat(int format, int width, int height, int)
     std::lock_guard<std::mutex> lock(d->mutex);
     if (width == d->width && height == d->height)
         return 0;
-    // A fresh vector: a smaller size gives the larger buffer's memory back.
-    std::vector<uint8_t>(size_t(width) * size_t(height) * 4, 0).swap(d->buffer);
-    fillOpaqueBlack(d->buffer);
+    // Let the old pixels go (an empty vector gives their memory back); the
+    // next picture makes them at the new size.
+    std::vector<uint8_t>().swap(d->buffer);
     d->width = width;
     d->height = height;
     return 0;
@@ -46,7 +36,7 @@ int VideoDisplayWinBase::setViewSize(int width, int height)
 
 uint8_t *VideoDisplayWinBase::getFrameBuffer()
 {
-    return d->buffer.data();
+    return d->pixels();
 }
 
 int VideoDisplayWinBase::getDstWidth() const

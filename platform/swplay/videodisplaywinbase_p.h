@@ -17,4 +17,16 @@ struct VideoDisplayWinBase::Private {
     int64_t decodeMicros = 0;
     int64_t convertMicros = 0;
     int64_t ptsMicros = 0;
+
+    // The pixels are made on the first picture, not with the size: a view
+    // that never streams (a card out of sight) holds no picture memory.
+    uint8_t *pixels()
+    {
+        if (buffer.empty()) {
+            buffer.assign(size_t(width) * size_t(height) * 4, 0);
+            for (size_t i = 3; i < buffer.size(); i += 4)
+                buffer[i] = 0xFF;
+        }
+        return buffer.data();
+    }
 };
