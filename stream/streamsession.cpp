@@ -2,15 +2,19 @@
 
 #include "app/appevent.h"
 #include "app/logger.h"
+#include "app/memoryrelease.h"
 #include "platform/swplay/swdatasource.h"
 #include "platform/swplay/swplayer.h"
 #include "platform/swplay/videodisplaywinbase.h"
 #include "stream/streamlook.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QRunnable>
 #include <QSet>
 #include <QThreadPool>
+
+#include <atomic>
 
 namespace {
 
@@ -39,6 +43,21 @@ QThreadPool &stopper()
         return p;
     }();
     return *pool;
+}
+
+// Stops queued on the stopper, of every session.
+std::atomic<int> queuedStops{0};
+
+// Gives freed stream memory back once the stopper's queue is empty, at most
+// once a second: a trim walks every arena, and a scroll ends a row of
+// previews every few hundred milliseconds. Stopper thread only.
+void releaseAfterStops()
+{
+    static QElapsedTimer lastRelease;
+    if (lastRelease.isValid() && lastRelease.elapsed() < 1000)
+        return;
+    MemoryRelease::releaseFreed();
+    lastRelease.start();
 }
 
 } // namespace
@@ -128,9 +147,14 @@ void StreamSession::stopInBackground()
     m_frames.clear();
     if (!player)
         return;
+    ++queuedStops;
     stopper().start(QRunnable::create([this, player = std::move(player)]() mutable {
         player->stop();
         player.reset();
+        // Otherwise the decoders' memory would stay with the arenas of the
+        // threads that freed it.
+        if (--queuedStops == 0)
+            releaseAfterStops();
         QMutexLocker lock(&m_mutex);
         if (--m_stopping == 0)
             m_stopped.wakeAll();
