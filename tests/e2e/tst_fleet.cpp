@@ -6,9 +6,11 @@
 #include "stream/phonecontroller.h"
 #include "stream/videorender.h"
 #include "stream/videorendermini.h"
+#include "tests/e2e/xinput.h"
 #include "tests/support/localcloud.h"
 #include "tests/support/screenshot.h"
 #include "tests/support/tempsettings.h"
+#include "tests/support/waitfor.h"
 
 #include <QCursor>
 #include <QDateTime>
@@ -38,33 +40,10 @@ namespace {
 constexpr int Phones = 100;
 constexpr int Grouped = 30;
 
-bool xdotool(const QStringList &args)
-{
-    QProcess p;
-    p.start(QStringLiteral("xdotool"), args);
-    return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
-void moveTo(const QPoint &global)
-{
-    if (QCursor::pos() == global)
-        return;
-    xdotool({QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(global.x()),
-             QString::number(global.y())});
-    QTest::qWait(100);
-}
-
-void click(QWidget *widget, const QPoint &local)
-{
-    moveTo(widget->mapToGlobal(local));
-    xdotool({QStringLiteral("click"), QStringLiteral("1")});
-    QTest::qWait(120);
-}
-
-void clickCentre(QWidget *widget)
-{
-    click(widget, widget->rect().center());
-}
+using TestSupport::click;
+using TestSupport::moveTo;
+using TestSupport::waitFor;
+using TestSupport::xdotool;
 
 // Wheel steps over a widget: button 5 scrolls down, 4 up.
 void wheel(QWidget *over, bool down, int steps)
@@ -73,18 +52,6 @@ void wheel(QWidget *over, bool down, int steps)
     xdotool({QStringLiteral("click"), QStringLiteral("--repeat"), QString::number(steps), QStringLiteral("--delay"),
              QStringLiteral("30"), down ? QStringLiteral("5") : QStringLiteral("4")});
     QTest::qWait(150);
-}
-
-bool waitFor(const std::function<bool()> &condition, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < timeoutMs) {
-        if (condition())
-            return true;
-        QTest::qWait(100);
-    }
-    return condition();
 }
 
 // Share of pixels that differ clearly between two pictures of one size.
@@ -329,14 +296,14 @@ private slots:
         moveTo(first->mapToGlobal(first->rect().center()));
         auto *enterBtn = first->findChild<QPushButton *>(QStringLiteral("enterBtn"));
         QVERIFY(waitFor([&] { return enterBtn->isVisible(); }, 3000));
-        clickCentre(enterBtn);
+        click(enterBtn);
         QVERIFY(waitFor([&] { return first->controlWindow() && first->controlWindow()->isVisible(); }, 5000));
         PhoneController *master = first->controlWindow();
         master->move(1120, 0);
         QVERIFY(waitFor([&] { return master->videoRender()->frameCounters().shown > 0; }, 10000));
         QTest::qWait(1300); // past the window's own first status question
 
-        clickCentre(m_main->findChild<QWidget *>(QStringLiteral("groupControlBtn")));
+        click(m_main->findChild<QWidget *>(QStringLiteral("groupControlBtn")));
         QTRY_VERIFY(m_main->groupControl());
         QTRY_COMPARE(master->findChild<QLabel *>(QStringLiteral("mcl"))->text(), QStringLiteral("主控中"));
         // The checked phones off screen are kept streaming: group control
@@ -372,11 +339,11 @@ private slots:
         TestSupport::grabScreen(QStringLiteral("fleet-group-control"));
 
         // Off again: the phones off screen let their streams go.
-        clickCentre(m_main->findChild<QWidget *>(QStringLiteral("groupControlBtn")));
+        click(m_main->findChild<QWidget *>(QStringLiteral("groupControlBtn")));
         QTRY_VERIFY(!m_main->groupControl());
         master->raise();
         QTest::qWait(200);
-        clickCentre(master->findChild<QWidget *>(QStringLiteral("closeButton")));
+        click(master->findChild<QWidget *>(QStringLiteral("closeButton")));
         QTRY_VERIFY(!master->isVisible());
         for (int i : outOfView)
             QVERIFY2(waitFor([&] { return previewSessions(i) == 0; }, 10000), qPrintable(QStringLiteral("card %1").arg(i)));
