@@ -15,6 +15,7 @@
 #include "resources/tarvixresources.h"
 #include "tests/support/localcloud.h"
 #include "tests/support/tempsettings.h"
+#include "tests/support/waitfor.h"
 #include "widgets/clickablelabel.h"
 
 #include <QApplication>
@@ -39,17 +40,7 @@ void wait(int ms)
     loop.exec();
 }
 
-bool waitFor(const std::function<bool()> &condition, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < timeoutMs) {
-        if (condition())
-            return true;
-        wait(50);
-    }
-    return condition();
-}
+using TestSupport::waitFor;
 
 // Processor time of the calling thread: what the GUI thread spent, apart
 // from the time other processes of a shared machine took from it.
